@@ -1,0 +1,25 @@
+// Entry frames that switch the printer into update mode, their checksum characters, and the
+// entry-frame scrambler. Pure byte building: no input or output, no state between calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "package/package.h"
+
+namespace protocol {
+
+inline constexpr std::size_t kLongestFrame = 22;  // a caller's buffer holds at least this
+
+// An 8-bit value as two characters: each nibble OR 0x30 ('0'..'9', ':'..'?'), high nibble first.
+void checksum_chars(std::uint8_t v, std::uint8_t out[2]);
+
+std::int32_t build_common_frame(const package::Record& pkg, std::uint8_t* buf);    // 13
+std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf);  // 20 or 22
+std::int32_t build_variant2_frame(const package::Record& pkg, std::uint8_t* buf);  // 12
+
+// Scrambles n plain bytes in place and the two checksum characters it writes behind them
+// (n + 2 bytes in all). Returns 1.
+int scramble(std::uint8_t* p, std::int32_t n);
+
+}  // namespace protocol

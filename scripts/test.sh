@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: natively, natively with sanitizers, and the Windows
+# build under Wine (unit tests and the end-to-end suite). Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null ||
+   ! command -v Xvfb >/dev/null || ! [ -d /usr/src/googletest ]; then
+  bash scripts/setup.sh
+else
+  bash scripts/setup.sh  # quick when nothing is missing
+fi
+
+status=0
+for preset in native native-asan windows; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+# One wineserver for the whole Windows run; ended by its own prefix when the run is over.
+wineprefix="$PWD/build/windows/wineprefix"
+cleanup() { WINEPREFIX="$wineprefix" wineserver -k 2>/dev/null || true; }
+trap cleanup EXIT
+
+for preset in native native-asan windows; do
+  echo "== ctest --preset $preset"
+  ctest --preset "$preset" || status=1
+done
+exit $status

@@ -1,0 +1,34 @@
+// How an update run reports to the operator. The update dialog implements these operations;
+// tests record them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace update {
+
+class DialogOps {
+ public:
+  // Appends "HH:MM:SS - text" to the log list; a null or empty text appends an empty line.
+  virtual void add_log_line(const char* text) = 0;
+  // Enables or disables the port combo, speed combo and Cancel; START reads "START" or "STOP".
+  virtual void set_controls_enabled(bool enabled) = 0;
+  // Progress bar position, 0..100.
+  virtual void set_progress(std::uint32_t position) = 0;
+  // Repaints the log list at once.
+  virtual void repaint_log() = 0;
+  // Modal error box owned by the dialog: error icon, one OK button, no caption of its own.
+  virtual void error_box(const char* text) = 0;
+  // The port combo's text, at most cap - 1 characters and a terminator.
+  virtual void port_text(char* dst, std::size_t cap) = 0;
+  // The speed combo's selected index, -1 when nothing is selected.
+  virtual int speed_index() = 0;
+  // The window that has the keyboard focus, as an opaque value, and giving it back.
+  virtual void* focus() = 0;
+  virtual void set_focus(void* window) = 0;
+
+ protected:
+  ~DialogOps() = default;
+};
+
+}  // namespace update
