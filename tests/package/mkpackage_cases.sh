@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The package builder refuses bad input with a message and a non-zero exit, and writes no
+# record; good input gives a record of exactly 655,784 bytes with the fields where they belong.
+set -u
+tool="$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fails=0
+
+head -c 1000 /dev/urandom > "$work/small.img"
+head -c 655360 /dev/urandom > "$work/full.img"
+head -c 655361 /dev/urandom > "$work/big.img"
+: > "$work/empty.img"
+long256=$(printf 'V%.0s' $(seq 256))
+long255=$(printf 'V%.0s' $(seq 255))
+tag129=$(printf 'T%.0s' $(seq 129))
+tag128=$(printf 'T%.0s' $(seq 128))
+ok=(--version "V1" --variant 4 --scramble 1 --access-code ABCDEF --log-tag TAG)
+
+refuse() {  # name, then arguments; must exit non-zero, say why, and leave no record
+  local name="$1"; shift
+  rm -f "$work/out.bin"
+  if "$tool" --out "$work/out.bin" "$@" 2> "$work/err"; then
+    echo "FAIL $name: accepted"; fails=$((fails + 1))
+  elif [ -e "$work/out.bin" ] || [ -e "$work/out.bin.tmp" ]; then
+    echo "FAIL $name: left a record behind"; fails=$((fails + 1))
+  elif ! [ -s "$work/err" ]; then
+    echo "FAIL $name: no message"; fails=$((fails + 1))
+  fi
+}
+
+accept() {
+  local name="$1"; shift
+  rm -f "$work/out.bin"
+  if ! "$tool" --out "$work/out.bin" "$@" 2> "$work/err"; then
+    echo "FAIL $name: refused: $(cat "$work/err")"; fails=$((fails + 1))
+  elif [ "$(stat -c %s "$work/out.bin")" != 655784 ]; then
+    echo "FAIL $name: record size $(stat -c %s "$work/out.bin")"; fails=$((fails + 1))
+  fi
+}
+
+field() {  # offset length -> hex
+  od -An -tx1 -v -j "$1" -N "$2" "$work/out.bin" | tr -d ' \n'
+}
+
+refuse image-too-large --image "$work/big.img" "${ok[@]}"
+refuse image-empty --image "$work/empty.img" "${ok[@]}"
+refuse image-missing --image "$work/nothere.img" "${ok[@]}"
+refuse version-256 --image "$work/small.img" --version "$long256" --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+refuse access-5 --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code ABCDE --log-tag T
+refuse access-7 --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code ABCDEFG --log-tag T
+refuse tag-129 --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code ABCDEF --log-tag "$tag129"
+refuse variant-256 --image "$work/small.img" --version V --variant 256 --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-negative --image "$work/small.img" --version V --variant -1 --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-text --image "$work/small.img" --version V --variant four --scramble 1 --access-code ABCDEF --log-tag T
+refuse no-image "${ok[@]}"
+refuse unknown-option --image "$work/small.img" "${ok[@]}" --colour red
+
+accept full-image --image "$work/full.img" "${ok[@]}"
+accept longest-texts --image "$work/small.img" --version "$long255" --variant 255 --scramble 0 --access-code ABCDEF --log-tag "$tag128"
+accept sample --sample-image 1000 --version V1 --variant 3 --scramble 7 --access-code 'Q1;W2E' --log-tag LINE7 --presence -1 --reserved 00112233445566778899aabbccddeeff
+expect() {
+  local name="$1" got="$2" want="$3"
+  if [ "$got" != "$want" ]; then echo "FAIL $name: $got != $want"; fails=$((fails + 1)); fi
+}
+expect marker "$(field 0 4)" e7913c5a
+expect scramble "$(field 4 4)" 07000000
+expect reserved "$(field 8 16)" 00112233445566778899aabbccddeeff
+expect presence "$(field 24 4)" ffffffff
+expect length "$(field 28 4)" e8030000
+expect variant "$(field 32 1)" 03
+expect version "$(field 33 3)" 563100
+expect access "$(field 655649 6)" 51313b573245
+expect tag "$(field 655655 6)" 4c494e453700
+
+[ "$fails" = 0 ] && echo "package builder: all cases behave"
+exit $((fails != 0))
