@@ -2,9 +2,14 @@
 // serial/port_win32.cpp and serial/port_posix.cpp implement it; tests use scripted fakes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace serial {
+
+// The longest port name the Windows open_port accepts ("COM255" fits): the device path there
+// is built in a fixed 12-byte area. The update dialog limits its port field to it.
+inline constexpr std::size_t kMaxPortNameLength = 7;
 
 class Port {
  public:
