@@ -1,0 +1,86 @@
+// The production log's file append on the platform this test is built for, against real files.
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "update/file_append.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileAppend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("zorven-append-" + std::to_string(std::time(nullptr)) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+
+  static std::string contents(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static void put(const std::string& p, const std::string& s) {
+    std::ofstream out(p, std::ios::binary);
+    out << s;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileAppend, AddsAfterTheLastByteOfAnExistingFile) {
+  const std::string p = path("sn_build.txt");
+  put(p, "OLD;T;01/01/26 00:00:00\r\npartial");  // last byte is not a line end
+  const std::string line = "A1B2C3;X;12/06/26 03:57:54\r\n";
+  ASSERT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+  EXPECT_EQ(contents(p), "OLD;T;01/01/26 00:00:00\r\npartial" + line);
+  ASSERT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+  EXPECT_EQ(contents(p), "OLD;T;01/01/26 00:00:00\r\npartial" + line + line);
+}
+
+TEST_F(FileAppend, CreatesAMissingFileWithJustTheLine) {
+  const std::string p = path("sn_build.txt");
+  const std::string line = ";X;12/06/26 03:57:54\r\n";
+  ASSERT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+  EXPECT_EQ(contents(p), line);
+}
+
+TEST_F(FileAppend, ReportsAFileThatCannotBeOpened) {
+  const std::string p = path("a_directory");
+  fs::create_directories(p);
+  EXPECT_FALSE(update::append_file(p.c_str(), "x\r\n", 3));
+  EXPECT_FALSE(update::append_file(path("missing/sn_build.txt").c_str(), "x\r\n", 3));
+}
+
+TEST(LocalTimeNow, MatchesTheLocalCalendar) {
+  // Fields are compared with the C library's local time taken just before and just after, so a
+  // minute turning over in between cannot fail the test.
+  auto as_local = [] {
+    std::time_t now = std::time(nullptr);
+    return *std::localtime(&now);
+  };
+  auto same = [](const update::LocalTime& t, const std::tm& c) {
+    return t.year == c.tm_year + 1900 && t.month == c.tm_mon + 1 && t.day == c.tm_mday && t.hour == c.tm_hour &&
+           t.minute == c.tm_min;
+  };
+  std::tm before = as_local();
+  update::LocalTime t = update::local_time_now();
+  std::tm after = as_local();
+  EXPECT_TRUE(same(t, before) || same(t, after))
+      << t.year << "-" << t.month << "-" << t.day << " " << t.hour << ":" << t.minute;
+  EXPECT_GE(t.second, 0);
+  EXPECT_LE(t.second, 60);
+}
+
+}  // namespace
