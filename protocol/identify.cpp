@@ -1,1 +1,61 @@
-// to be written
+// The identification query: asks the printer for its serial number (variants 0, 1 and 4 only).
+// The reply is a framed message whose data holds the serial number up to the first ';'.
+#include <cstring>
+
+#include "protocol/handshake.h"
+
+namespace protocol {
+namespace {
+
+// STX, length 0x23 (no data), command 0x42 0x60, checksum characters "01", LF.
+constexpr std::uint8_t kQuery[] = {0x02, 0x23, 0x42, 0x60, 0x30, 0x31, 0x0A};
+constexpr std::uint8_t kStx = 0x02;
+constexpr std::uint8_t kLengthBase = 0x23;  // length byte = 0x23 + number of data bytes
+constexpr std::uint32_t kReplyStart = 4;    // STX, length byte, two status characters
+constexpr char kSerialEnd = ';';
+constexpr char kUnsafeReplacement = '?';
+constexpr std::uint8_t kDel = 0x7F;
+constexpr std::uint8_t kFirstPrintable = 0x20;
+
+bool has_query(std::uint8_t variant) { return variant == 0 || variant == 1 || variant == 4; }
+
+}  // namespace
+
+int identification_query(serial::Line& line, const package::Record& pkg, char* serial_number) {
+  serial_number[0] = '\0';
+  if (!has_query(pkg.variant)) return 0;
+
+  std::uint8_t reply[kQueryBufferSize] = {};
+  serial::drained_write(line, kQuery, sizeof kQuery);
+
+  if (serial::block_read(line, reply, kReplyStart) < static_cast<std::int32_t>(kReplyStart) || reply[0] != kStx)
+    return 0;
+  // A length byte below the base announces a negative amount of data: as unusable as a bad start.
+  if (reply[1] < kLengthBase) return 0;
+  const std::uint32_t data_bytes = reply[1] - kLengthBase;  // at most 220, inside the buffer
+
+  std::int32_t got = serial::block_read(line, reply, data_bytes);
+  // The count can run past the bytes asked for; the terminator stays inside the buffer.
+  if (got < 0) got = 0;
+  if (got > static_cast<std::int32_t>(kQueryBufferSize - 1)) got = kQueryBufferSize - 1;
+  reply[got] = 0;
+
+  const char* text = reinterpret_cast<const char*>(reply);
+  const char* end = std::strchr(text, kSerialEnd);
+  if (end == nullptr) return 0;
+  const std::size_t length = static_cast<std::size_t>(end - text);
+  // A serial number that does not fit is refused rather than cut: a shortened one would go into
+  // the production log looking like a real serial number.
+  if (length > kSerialNumberSize - 1) return 0;
+
+  // The serial number becomes the first field of a production log line: no control byte may
+  // break that file's one record per line.
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto b = static_cast<std::uint8_t>(text[i]);
+    serial_number[i] = (b < kFirstPrintable || b == kDel) ? kUnsafeReplacement : text[i];
+  }
+  serial_number[length] = '\0';
+  return 1;
+}
+
+}  // namespace protocol

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "protocol/frames.h"
+#include "expected_frames.h"
 #include "test_record.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using protocol_test::Bytes;
 using protocol_test::make_record;
 
 template <typename Build>
@@ -42,14 +43,7 @@ struct CodeFrames {
 };
 
 const CodeFrames kCodes[] = {
-    {"A1B2C3",
-     // XOR of bytes 1..9 = 0x55
-     {0x02, 0x29, 0x21, 0x2D, 0x41, 0x31, 0x42, 0x32, 0x43, 0x33, 0x35, 0x35, 0x0A},
-     // XOR of bytes 1..16 = 0x79
-     {0x02, 0x30, 0x21, 0x4E, 0x53, 0x3B, 0x34, 0x3B, 0x31, 0x3B, 0x41, 0x31, 0x42, 0x32, 0x43, 0x33, 0x3B, 0x37,
-      0x39, 0x0A},
-     // sum of bytes 1..8 = 256 -> 0
-     {0x02, 0x75, 0x41, 0x31, 0x42, 0x32, 0x43, 0x33, 0x2F, 0x30, 0x30, 0x03}},
+    {"A1B2C3", protocol_test::kCommonA1B2C3, protocol_test::kPlainA1B2C3, protocol_test::kVariant2A1B2C3},
     {"PRN00U",
      // XOR of bytes 1..9 = 0x3C, sent as '3' '<'
      {0x02, 0x29, 0x21, 0x2D, 0x50, 0x52, 0x4E, 0x30, 0x30, 0x55, 0x33, 0x3C, 0x0A},
@@ -84,17 +78,10 @@ TEST(EntryFrames, Variant2DecimalChecksumKeepsTwoDigits) {
   }
 }
 
-// "A1B2C3" scrambled, traced step by step: masks 0xE7,0xCE,0x9D,... (first key, rotating by 1)
-// and 0x48,0x24,0x12,... (second key AND 0x7E, rotating by 2). At step 8, 0x42 ^ 0x5A would be
-// CAN, so that byte keeps its value through stage 1. Inner checksum of the 13 plain bytes 0x26
-// ("26"), outer checksum over bytes 1..18 as sent 0x6A (":" after "6").
-const Bytes kScrambledA1B2C3 = {0x02, 0x32, 0x21, 0x4E, 0xFC, 0xD1, 0xBB, 0x4B, 0x68, 0xE4, 0xC1,
-                                0xC2, 0x38, 0xEA, 0x1B, 0xA2, 0x9C, 0x67, 0xF5, 0x36, 0x3A, 0x0A};
-
 TEST(EntryFrames, Variant3ScrambledWhenFlagIsAnyNonZeroValue) {
   for (std::uint32_t flag : {1u, 0x80000000u}) {
     auto r = make_record("A1B2C3", 3, flag);
-    EXPECT_EQ(built(protocol::build_variant3_frame, *r), kScrambledA1B2C3) << flag;
+    EXPECT_EQ(built(protocol::build_variant3_frame, *r), protocol_test::kScrambledA1B2C3) << flag;
     EXPECT_EQ(r->scramble_flag, flag);  // the builder only reads the flag
   }
 }
