@@ -1,0 +1,433 @@
+// zorven-driver: drives a running zorven.exe from outside through window messages, for the
+// end-to-end tests. It runs in the same Wine prefix as the program and finds the program's
+// windows by the path of its executable, so that several programs can run side by side.
+//
+//   zorven-driver --exe PATH-SUFFIX COMMAND [ARGS...]   one command
+//   zorven-driver --exe PATH-SUFFIX serve                commands from stdin, one per line
+//
+// Commands (answers are one JSON object per line on stdout):
+//   wait-dialog SECS         wait until the update dialog is visible
+//   state                    combos, version, START text, enabled states, progress, log
+//   log                      the log list's lines
+//   set-port TEXT            pick TEXT from the port list, or type it into the edit field
+//   set-speed TEXT           pick TEXT from the speed list
+//   press START|CANCEL       click the button (a posted BM_CLICK, as a mouse click would)
+//   command ID               post WM_COMMAND ID to the dialog (what Enter and Esc send)
+//   wait-log TEXT SECS       wait for a log line whose text after the time stamp is TEXT
+//   wait-idle SECS           wait until the button reads START and Cancel is enabled again
+//   errorbox                 the message box the program shows, if any
+//   wait-errorbox SECS       wait for that box
+//   dismiss-errorbox         press its OK button
+//   wait-gone SECS           wait until the program has no window left
+//
+// Reads go through SendMessageTimeoutW: the program does not service messages while it waits
+// for a reply line, and the driver must not hang on it. Texts are read with the W messages,
+// which Wine marshals between processes (the A forms hand back UTF-16).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Control IDs of the update dialog.
+constexpr int kIdStart = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdProgress = 1000;
+constexpr int kIdPort = 1001;
+constexpr int kIdSpeed = 1002;
+constexpr int kIdLog = 1005;
+constexpr int kIdVersion = 1006;
+// The static text of a message box.
+constexpr int kIdMessageText = 0xFFFF;
+
+constexpr UINT kSendTimeoutMs = 500;
+constexpr DWORD kPollMs = 100;
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr wchar_t kDialogCaption[] = L"Zorven";
+
+std::wstring g_exe_suffix;  // lower case, backslashes
+DWORD g_pid = 0;            // the program's process, once found
+
+std::wstring lower(std::wstring s) {
+  for (auto& c : s) {
+    c = static_cast<wchar_t>(towlower(c));
+    if (c == L'/') c = L'\\';
+  }
+  return s;
+}
+
+std::wstring widen(const char* s) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
+  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
+  return w;
+}
+
+std::string narrow(const std::wstring& w) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string s(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::string json(const std::wstring& w) {
+  std::string s = narrow(w), out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string json_list(const std::vector<std::wstring>& v) {
+  std::string out = "[";
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) out += ',';
+    out += json(v[i]);
+  }
+  return out + "]";
+}
+
+bool is_program_process(DWORD pid) {
+  if (g_pid != 0) return pid == g_pid;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!h) return false;
+  wchar_t path[MAX_PATH * 2];
+  DWORD len = MAX_PATH * 2;
+  bool ok = QueryFullProcessImageNameW(h, 0, path, &len) != 0;
+  CloseHandle(h);
+  if (!ok) return false;
+  std::wstring p = lower(path);
+  if (p.size() < g_exe_suffix.size() || p.compare(p.size() - g_exe_suffix.size(), std::wstring::npos, g_exe_suffix) != 0)
+    return false;
+  g_pid = pid;
+  return true;
+}
+
+std::wstring class_of(HWND w) {
+  wchar_t buf[64] = {};
+  GetClassNameW(w, buf, 64);
+  return buf;
+}
+
+// Caption of a window of this process or another: WM_GETTEXT is marshalled by Wine.
+bool text_of(HWND w, std::wstring& out) {
+  DWORD_PTR len = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &len)) return false;
+  std::vector<wchar_t> buf(len + 2, L'\0');
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), SMTO_NORMAL,
+                           kSendTimeoutMs, &got))
+    return false;
+  out.assign(buf.data());
+  return true;
+}
+
+struct TopWindows {
+  HWND dialog = nullptr;    // the update dialog
+  HWND errorbox = nullptr;  // a message box of the program
+  int count = 0;            // every top-level window of the program
+};
+
+BOOL CALLBACK collect(HWND w, LPARAM lp) {
+  auto* t = reinterpret_cast<TopWindows*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (!is_program_process(pid)) return TRUE;
+  ++t->count;
+  if (class_of(w) != kDialogClass || !IsWindowVisible(w)) return TRUE;
+  // The caption is read locally (GetWindowTextW of another process's window reads Wine's
+  // cached copy without a message), so a busy program does not hide its windows.
+  wchar_t caption[128] = {};
+  GetWindowTextW(w, caption, 128);
+  if (std::wcscmp(caption, kDialogCaption) == 0 && GetDlgItem(w, kIdLog) != nullptr)
+    t->dialog = w;
+  else if (GetDlgItem(w, kIdMessageText) != nullptr)
+    t->errorbox = w;
+  return TRUE;
+}
+
+TopWindows top_windows() {
+  TopWindows t;
+  EnumWindows(collect, reinterpret_cast<LPARAM>(&t));
+  return t;
+}
+
+bool send(HWND w, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR& result) {
+  return SendMessageTimeoutW(w, msg, wp, lp, SMTO_NORMAL, kSendTimeoutMs, &result) != 0;
+}
+
+// Entries of a combo box (CB_*) or list box (LB_*).
+bool items(HWND w, bool combo, std::vector<std::wstring>& out) {
+  UINT get_count = combo ? CB_GETCOUNT : LB_GETCOUNT;
+  UINT get_len = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
+  UINT get_text = combo ? CB_GETLBTEXT : LB_GETTEXT;
+  DWORD_PTR n = 0;
+  if (!send(w, get_count, 0, 0, n)) return false;
+  out.clear();
+  for (DWORD_PTR i = 0; i < n; ++i) {
+    DWORD_PTR len = 0;
+    if (!send(w, get_len, i, 0, len)) return false;
+    std::vector<wchar_t> buf(len + 2, L'\0');
+    DWORD_PTR got = 0;
+    if (!send(w, get_text, i, reinterpret_cast<LPARAM>(buf.data()), got)) return false;
+    out.emplace_back(buf.data());
+  }
+  return true;
+}
+
+void reply_error(const char* what) { std::printf("{\"ok\":false,\"error\":\"%s\"}\n", what); }
+
+// A log line's text after its "HH:MM:SS - " stamp; an empty line stays empty.
+std::wstring log_text(const std::wstring& line) {
+  size_t at = line.find(L" - ");
+  return at == 8 ? line.substr(11) : line;
+}
+
+bool read_log(HWND dialog, std::vector<std::wstring>& lines) {
+  return items(GetDlgItem(dialog, kIdLog), false, lines);
+}
+
+int cmd_state(HWND d) {
+  std::vector<std::wstring> ports, speeds, lines;
+  std::wstring port_text, version, start_text;
+  DWORD_PTR port_sel = 0, speed_sel = 0, progress = 0;
+  HWND port = GetDlgItem(d, kIdPort), speed = GetDlgItem(d, kIdSpeed);
+  if (!items(port, true, ports) || !items(speed, true, speeds) || !read_log(d, lines) ||
+      !text_of(port, port_text) || !text_of(GetDlgItem(d, kIdVersion), version) ||
+      !text_of(GetDlgItem(d, kIdStart), start_text) || !send(port, CB_GETCURSEL, 0, 0, port_sel) ||
+      !send(speed, CB_GETCURSEL, 0, 0, speed_sel) ||
+      !send(GetDlgItem(d, kIdProgress), PBM_GETPOS, 0, 0, progress)) {
+    reply_error("busy");
+    return 1;
+  }
+  auto enabled = [&](int id) { return IsWindowEnabled(GetDlgItem(d, id)) ? "true" : "false"; };
+  std::printf(
+      "{\"ok\":true,\"ports\":%s,\"port_sel\":%d,\"port_text\":%s,\"speeds\":%s,\"speed_sel\":%d,"
+      "\"version\":%s,\"start_text\":%s,\"progress\":%d,\"enabled\":{\"port\":%s,\"speed\":%s,"
+      "\"start\":%s,\"cancel\":%s},\"log\":%s}\n",
+      json_list(ports).c_str(), static_cast<int>(port_sel), json(port_text).c_str(), json_list(speeds).c_str(),
+      static_cast<int>(speed_sel), json(version).c_str(), json(start_text).c_str(), static_cast<int>(progress),
+      enabled(kIdPort), enabled(kIdSpeed), enabled(kIdStart), enabled(kIdCancel), json_list(lines).c_str());
+  return 0;
+}
+
+int cmd_log(HWND d) {
+  std::vector<std::wstring> lines;
+  if (!read_log(d, lines)) {
+    reply_error("busy");
+    return 1;
+  }
+  std::printf("{\"ok\":true,\"log\":%s}\n", json_list(lines).c_str());
+  return 0;
+}
+
+int select_entry(HWND combo, const std::wstring& want, bool may_type) {
+  std::vector<std::wstring> entries;
+  if (!items(combo, true, entries)) {
+    reply_error("busy");
+    return 1;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i] == want) {
+      DWORD_PTR r = 0;
+      if (!send(combo, CB_SETCURSEL, i, 0, r)) break;
+      std::printf("{\"ok\":true,\"index\":%d}\n", static_cast<int>(i));
+      return 0;
+    }
+  }
+  if (may_type) {
+    DWORD_PTR r = 0;
+    if (send(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(want.c_str()), r)) {
+      std::printf("{\"ok\":true,\"index\":-1}\n");
+      return 0;
+    }
+  }
+  reply_error("no such entry");
+  return 1;
+}
+
+int cmd_press(HWND d, const std::string& which) {
+  int id = which == "START" || which == "STOP" ? kIdStart : which == "CANCEL" ? kIdCancel : -1;
+  if (id < 0) {
+    reply_error("unknown button");
+    return 2;
+  }
+  if (!PostMessageW(GetDlgItem(d, id), BM_CLICK, 0, 0)) {
+    reply_error("post failed");
+    return 1;
+  }
+  std::printf("{\"ok\":true}\n");
+  return 0;
+}
+
+int cmd_errorbox(HWND box) {
+  std::wstring caption, text;
+  if (!text_of(box, caption) || !text_of(GetDlgItem(box, kIdMessageText), text)) {
+    reply_error("busy");
+    return 1;
+  }
+  std::printf("{\"ok\":true,\"caption\":%s,\"text\":%s}\n", json(caption).c_str(), json(text).c_str());
+  return 0;
+}
+
+// Polls `ready` until it holds or `secs` pass.
+template <typename F>
+bool wait_for(double secs, F ready) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (ready()) return true;
+    if (GetTickCount() - start > static_cast<DWORD>(secs * 1000)) return false;
+    Sleep(kPollMs);
+  }
+}
+
+int run(const std::vector<std::string>& a) {
+  if (a.empty()) {
+    reply_error("no command");
+    return 2;
+  }
+  const std::string& cmd = a[0];
+  auto arg = [&](size_t i) -> std::string { return i < a.size() ? a[i] : std::string(); };
+  auto secs = [&](size_t i) { return i < a.size() ? std::atof(a[i].c_str()) : 10.0; };
+
+  if (cmd == "wait-gone") {
+    if (wait_for(secs(1), [] { return top_windows().count == 0; })) {
+      std::printf("{\"ok\":true}\n");
+      return 0;
+    }
+    reply_error("still there");
+    return 1;
+  }
+  if (cmd == "errorbox" || cmd == "wait-errorbox" || cmd == "dismiss-errorbox") {
+    HWND box = nullptr;
+    wait_for(cmd == "wait-errorbox" ? secs(1) : 0, [&] { return (box = top_windows().errorbox) != nullptr; });
+    if (!box) {
+      reply_error("no error box");
+      return 1;
+    }
+    if (cmd == "dismiss-errorbox") {
+      if (!PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0)) {
+        reply_error("post failed");
+        return 1;
+      }
+      std::printf("{\"ok\":true}\n");
+      return 0;
+    }
+    return cmd_errorbox(box);
+  }
+
+  HWND d = nullptr;
+  double dialog_wait = cmd == "wait-dialog" ? secs(1) : 0;
+  wait_for(dialog_wait, [&] { return (d = top_windows().dialog) != nullptr; });
+  if (!d) {
+    reply_error("no dialog");
+    return 1;
+  }
+  if (cmd == "wait-dialog") {
+    std::printf("{\"ok\":true}\n");
+    return 0;
+  }
+  if (cmd == "state") return cmd_state(d);
+  if (cmd == "log") return cmd_log(d);
+  if (cmd == "set-port") return select_entry(GetDlgItem(d, kIdPort), widen(arg(1).c_str()), true);
+  if (cmd == "set-speed") return select_entry(GetDlgItem(d, kIdSpeed), widen(arg(1).c_str()), false);
+  if (cmd == "press") return cmd_press(d, arg(1));
+  if (cmd == "command") {
+    if (!PostMessageW(d, WM_COMMAND, MAKEWPARAM(std::atoi(arg(1).c_str()), BN_CLICKED), 0)) {
+      reply_error("post failed");
+      return 1;
+    }
+    std::printf("{\"ok\":true}\n");
+    return 0;
+  }
+  if (cmd == "wait-log") {
+    std::wstring want = widen(arg(1).c_str());
+    std::vector<std::wstring> lines;
+    bool found = wait_for(secs(2), [&] {
+      if (!IsWindow(d) || !read_log(d, lines)) return false;
+      for (const auto& l : lines)
+        if (log_text(l) == want) return true;
+      return false;
+    });
+    std::printf("{\"ok\":%s,\"log\":%s}\n", found ? "true" : "false", json_list(lines).c_str());
+    return found ? 0 : 1;
+  }
+  if (cmd == "wait-idle") {
+    bool idle = wait_for(secs(1), [&] {
+      std::wstring t;
+      return IsWindow(d) && text_of(GetDlgItem(d, kIdStart), t) && t == L"START" &&
+             IsWindowEnabled(GetDlgItem(d, kIdCancel));
+    });
+    if (idle) {
+      std::printf("{\"ok\":true}\n");
+      return 0;
+    }
+    reply_error("still running");
+    return 1;
+  }
+  reply_error("unknown command");
+  return 2;
+}
+
+std::vector<std::string> split(const char* line) {
+  // Words separated by blanks; a word in double quotes may hold blanks.
+  std::vector<std::string> out;
+  const char* p = line;
+  while (*p) {
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    if (!*p) break;
+    std::string w;
+    if (*p == '"') {
+      ++p;
+      while (*p && *p != '"') w += *p++;
+      if (*p == '"') ++p;
+    } else {
+      while (*p && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') w += *p++;
+    }
+    out.push_back(w);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() >= 2 && args[0] == "--exe") {
+    g_exe_suffix = lower(widen(args[1].c_str()));
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (g_exe_suffix.empty()) {
+    std::fputs("usage: zorven-driver --exe PATH-SUFFIX (serve | COMMAND [ARGS...])\n", stderr);
+    return 2;
+  }
+  if (!args.empty() && args[0] == "serve") {
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin)) {
+      std::vector<std::string> a = split(line);
+      if (a.empty()) continue;
+      if (a[0] == "quit") break;
+      run(a);
+      std::fflush(stdout);
+    }
+    return 0;
+  }
+  int rc = run(args);
+  std::fflush(stdout);
+  return rc;
+}
