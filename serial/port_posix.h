@@ -8,9 +8,16 @@
 
 namespace serial {
 
+// The request time-outs the Windows port is given, kept here with poll() on a monotonic clock.
+inline constexpr int kReadIntervalMs = 500;   // a read ends when more than this passes after a byte
+inline constexpr int kReadTotalMs = 1000;     // a read ends at the latest this long after it began
+inline constexpr int kWriteTotalMs = 1000;    // a write must be finished this long after it began
+
 class PosixPort final : public Port {
  public:
   PosixPort() = default;
+  // The descriptor should be non-blocking (open_port makes it so); a blocking one still works
+  // for reads, but a write to it could then outlast the write limit.
   explicit PosixPort(int fd) : fd_(fd) {}
   void attach(int fd) { fd_ = fd; }
   int fd() const { return fd_; }
@@ -25,7 +32,9 @@ class PosixPort final : public Port {
 };
 
 // Opens the named device exclusively, raw, at `speed` with 8 data bits, no parity, one stop bit
-// and no XON/XOFF on output. Returns the descriptor, or -1.
+// and no XON/XOFF on output. Returns the descriptor (non-blocking), or -1. Only the speeds of the
+// speed table are accepted, and a device that is not a terminal, or that does not take the line
+// settings, is refused.
 int open_port(const char* name, std::uint32_t speed);
 
 }  // namespace serial

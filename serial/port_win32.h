@@ -9,6 +9,20 @@
 
 namespace serial {
 
+// Device path prefix and the area the path is built in: the prefix, at most kMaxPortNameLength
+// characters of name and the terminator.
+inline constexpr char kDevicePathPrefix[] = "\\\\.\\";
+inline constexpr std::size_t kDevicePathSize = 12;
+static_assert(sizeof(kDevicePathPrefix) - 1 + kMaxPortNameLength + 1 == kDevicePathSize);
+
+// Port time-outs in milliseconds, fixed for every request. No per-byte part: a 528-byte block at
+// 9600 bits per second (0.55 s) fits the write limit.
+inline constexpr DWORD kReadIntervalTimeoutMs = 500;
+inline constexpr DWORD kReadTotalTimeoutMultiplierMs = 0;
+inline constexpr DWORD kReadTotalTimeoutConstantMs = 1000;
+inline constexpr DWORD kWriteTotalTimeoutMultiplierMs = 0;
+inline constexpr DWORD kWriteTotalTimeoutConstantMs = 1000;
+
 class Win32Port final : public Port {
  public:
   Win32Port() = default;
@@ -25,8 +39,33 @@ class Win32Port final : public Port {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// The system calls that opening and discovery make, replaceable so that tests can see the
+// arguments (the share mode, the paths tried) and make any call fail.
+struct Win32Api {
+  decltype(&::CreateFileA) create_file;
+  decltype(&::CloseHandle) close_handle;
+  decltype(&::GetLastError) last_error;
+  decltype(&::GetCommState) get_comm_state;
+  decltype(&::SetCommState) set_comm_state;
+  decltype(&::GetCommTimeouts) get_comm_timeouts;
+  decltype(&::SetCommTimeouts) set_comm_timeouts;
+  decltype(&::GetVersionExA) get_version;
+  decltype(&::QueryDosDeviceA) query_dos_device;
+};
+
+// The real system calls.
+const Win32Api& system_api();
+
 // Opens the named port (device path "\\.\<name>" first, then the bare name) exclusively, sets
-// the line settings and the fixed request time-outs. INVALID_HANDLE_VALUE when it cannot open.
+// the line settings and the fixed request time-outs. INVALID_HANDLE_VALUE when it cannot open,
+// and for a name longer than kMaxPortNameLength, which the device path area cannot hold.
 HANDLE open_port(const char* name, std::uint32_t speed);
+HANDLE open_port(const Win32Api& api, const char* name, std::uint32_t speed);
+
+// The time-outs record the last open_port wrote to its port.
+const COMMTIMEOUTS& port_timeouts();
+
+// Discovery through the given calls (discover_ports of discovery.h uses the system's).
+std::int32_t discover_ports(const Win32Api& api, std::uint8_t* presence);
 
 }  // namespace serial

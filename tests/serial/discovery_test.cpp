@@ -1,0 +1,68 @@
+// The device-name listing parser that the Windows discovery fills its presence table with.
+#include "serial/discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A listing as the system writes it: names each ended by 0, the list by an empty name.
+std::string listing(const std::vector<std::string>& names) {
+  std::string s;
+  for (const std::string& n : names) s += n + '\0';
+  return s + '\0';
+}
+
+TEST(DeviceListing, CountsComNamesAndMarksTheirNumbers) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> names;
+    std::int32_t count;
+    std::set<int> marked;
+  };
+  const std::vector<Case> cases = {
+      {"com1_com3_com12_among_others", {"C:", "COM1", "PhysicalDrive0", "COM3", "LPT1", "COM12", "NUL"}, 3, {1, 3, 12}},
+      {"case_ignored", {"com7", "Com8"}, 2, {7, 8}},
+      {"com_alone_is_too_short", {"COM", "co", "COM2"}, 1, {2}},
+      {"letters_after_com_mark_entry_0", {"COMx", "COMPORT"}, 2, {0}},
+      {"number_above_255_counts_but_marks_nothing", {"COM300", "COM256", "COM255"}, 3, {255}},
+      {"atoi_rules", {"COM 9", "COM+10", "COM11abc", "COM-4", "COM0"}, 5, {0, 9, 10, 11}},
+      {"huge_number_does_not_overflow", {"COM99999999999999999999", "COM4"}, 2, {4}},
+      {"not_beginning_with_com", {"XCOM5", "ACOM", "\\Device\\Serial0"}, 0, {}},
+      {"empty_listing", {}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string list = listing(c.names);
+    std::uint8_t presence[serial::kPresenceSize];
+    std::memset(presence, 1, sizeof presence);
+    EXPECT_EQ(serial::parse_device_listing(list.data(), list.size(), presence), c.count);
+    for (int i = 0; i < static_cast<int>(serial::kPresenceSize); ++i) {
+      EXPECT_EQ(presence[i], c.marked.count(i) ? 1 : 0) << "entry " << i;
+    }
+  }
+}
+
+TEST(DeviceListing, FailedListingGivesZeroAndAClearTable) {
+  const char area[] = "COM1\0COM2\0";
+  std::uint8_t presence[serial::kPresenceSize];
+  std::memset(presence, 1, sizeof presence);
+  EXPECT_EQ(serial::parse_device_listing(area, 0, presence), 0);
+  for (std::uint8_t p : presence) EXPECT_EQ(p, 0);
+}
+
+TEST(DeviceListing, NeverReadsPastTheGivenSize) {
+  // "COM9" lies beyond the size given; the cut name "COM1" ends at the size.
+  const char area[] = "COM12\0COM9\0";
+  std::uint8_t presence[serial::kPresenceSize];
+  EXPECT_EQ(serial::parse_device_listing(area, 4, presence), 1);
+  EXPECT_EQ(presence[1], 1);
+  EXPECT_EQ(presence[12], 0);
+  EXPECT_EQ(presence[9], 0);
+}
+
+}  // namespace
