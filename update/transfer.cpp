@@ -1,1 +1,137 @@
-// to be written
+// The image transfer. The printer, already in update mode, is told the version, the image length
+// and the block size in one text line; then every block of at most 528 bytes goes out followed by
+// its CRC-16, and the printer's verdict ("OK" or "RETRY") is awaited before the next one; at the
+// end the printer's "WAIT" says it has taken the image and will turn itself off.
+#include "update/transfer.h"
+
+#include <cstdio>
+
+namespace update {
+
+namespace {
+
+constexpr std::int32_t kClosingReplyTimeout = 10;  // seconds the printer may take before "WAIT"
+constexpr std::uint32_t kProgressMax = 100;        // the progress bar's default range is 0..100
+constexpr std::size_t kCrcBytes = 2;
+
+constexpr char kLogErrorSending[] = "Error sending data.";
+constexpr char kLogBadAnnounceReply[] = "Bad printer response or timeout.";
+constexpr char kLogStopped[] = "Process stopped.";
+constexpr char kLogBadClosingReply[] = "Bad printer response.";
+constexpr char kLogTurningOff[] = "PLEASE WAIT UNTIL THE DEVICE TURNS OFF";
+
+// Whether the reply line that line_read counted `count` bytes of begins with `word`. The word
+// must have arrived in this reply: bytes left in the buffer by an earlier, longer reply do not
+// complete a cut-off one.
+bool begins_with(const char* reply, std::int32_t count, const char* word) {
+  const std::size_t n = package::reply_word_length(word);
+  return count > 0 && static_cast<std::size_t>(count) >= n && serial::reply_match(reply, word, n) == 1;
+}
+
+// Logs the reply line as text, cut at its first CR or LF; an empty reply logs an empty line.
+void log_reply(DialogOps& ops, char* reply, std::int32_t count) {
+  serial::reply_cut(reply, count);
+  ops.add_log_line(reply);
+}
+
+void fail(RunState& state, DialogOps& ops, const char* text) {
+  state.stop_request = 1;
+  ops.add_log_line(text);
+}
+
+// The progress bar's position after `done` of `length` bytes: done / (length / 100). An image
+// below 100 bytes would divide by 0, so the divisor is at least 1; and because length / 100
+// truncates, the quotient can pass 100, so it is held at 100.
+std::uint32_t progress_position(std::uint32_t length, std::uint32_t done) {
+  std::uint32_t divisor = length / kProgressMax;
+  if (divisor == 0) divisor = 1;
+  const std::uint32_t pos = done / divisor;
+  return pos > kProgressMax ? kProgressMax : pos;
+}
+
+}  // namespace
+
+std::int32_t build_announce_line(const package::Record& pkg, char* out) {
+  // The version text has at most 255 characters and the length at most 10 digits, so the line
+  // always fits the buffer; the bound is kept all the same.
+  const int n = std::snprintf(out, kAnnounceBufferSize, "%s;%lu;%lu;\r\n", package::version_text(pkg),
+                              static_cast<unsigned long>(package::image_length(pkg)),
+                              static_cast<unsigned long>(kBlockSize));
+  if (n < 0) return 0;
+  return static_cast<std::size_t>(n) < kAnnounceBufferSize ? n : static_cast<std::int32_t>(kAnnounceBufferSize - 1);
+}
+
+void transfer_image(serial::Line& line, RunState& state, const package::Record& pkg, DialogOps& ops, char* reply) {
+  const std::uint32_t length = package::image_length(pkg);
+  const std::uint8_t* next = package::image(pkg);
+  std::uint32_t remaining = length;
+
+  // Announce.
+  char announce[kAnnounceBufferSize];
+  const std::int32_t announce_len = build_announce_line(pkg, announce);
+  if (serial::drained_write(line, announce, static_cast<std::uint32_t>(announce_len)) != 1) {
+    fail(state, ops, kLogErrorSending);
+    return;
+  }
+  std::int32_t got = serial::line_read(line, reply, serial::kReplyBufferSize);
+  if (!begins_with(reply, got, package::kWordOk)) {
+    fail(state, ops, kLogBadAnnounceReply);
+    log_reply(ops, reply, got);
+    return;
+  }
+  ops.add_log_line(package::kWordOk);
+
+  // Blocks, each awaited with its verdict before the next is sent.
+  while (remaining != 0) {
+    if (state.run_active == 0) {  // STOP, or Cancel during the identification query
+      fail(state, ops, kLogStopped);
+      return;
+    }
+    const std::uint32_t n = remaining < kBlockSize ? remaining : kBlockSize;
+    if (serial::drained_write(line, next, n) != 1) {
+      fail(state, ops, kLogErrorSending);
+      return;
+    }
+    const std::uint16_t crc = crc16(next, n);
+    const std::uint8_t crc_bytes[kCrcBytes] = {static_cast<std::uint8_t>(crc & 0xFF),
+                                               static_cast<std::uint8_t>(crc >> 8)};
+    // Whatever arrived while the block went out is not the verdict on it.
+    serial::discard_input(line);
+    std::uint32_t written = 0;
+    line.port.write(crc_bytes, kCrcBytes, written);  // a lost CRC shows up as a missing verdict
+
+    got = serial::line_read(line, reply, serial::kReplyBufferSize);
+    if (begins_with(reply, got, package::kWordOk)) {
+      next += n;
+      remaining -= n;
+    } else if (begins_with(reply, got, package::kWordRetry)) {
+      ops.add_log_line(package::kWordRetry);  // the same block goes out again
+    } else {
+      state.stop_request = 1;
+      log_reply(ops, reply, got);
+      return;
+    }
+
+    // The only point of the transfer at which the dialog's STOP can run.
+    line.host.pump_one();
+    ops.set_progress(progress_position(length, length - remaining));
+  }
+
+  // A STOP handled in the last pass ends the run without the closing reply.
+  if (state.stop_request != 0) return;
+
+  state.reply_timeout = kClosingReplyTimeout;
+  got = serial::line_read(line, reply, serial::kReplyBufferSize);
+  if (begins_with(reply, got, package::kWordWait)) {
+    ops.add_log_line(package::kWordWait);
+    ops.add_log_line("");
+    ops.add_log_line(kLogTurningOff);
+    ops.repaint_log();
+  } else {
+    state.stop_request = 1;
+    log_reply(ops, reply, got);
+    ops.add_log_line(kLogBadClosingReply);
+  }
+}
+
+}  // namespace update

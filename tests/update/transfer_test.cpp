@@ -1,0 +1,236 @@
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/run_fakes.h"
+#include "tests/support/scripted_printer.h"
+#include "update/transfer.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+const Log kClosing = {"WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"};
+
+std::unique_ptr<package::Record> make_package(std::uint32_t length, const char* version = "V1.0") {
+  auto r = std::make_unique<package::Record>();
+  std::memset(r.get(), 0, sizeof *r);
+  r->presence = 0x0007C000;
+  r->image_length = length;
+  std::strcpy(r->version, version);
+  std::mt19937 rng(length);
+  for (auto& b : r->image) b = static_cast<std::uint8_t>(rng());
+  return r;
+}
+
+class Transfer : public ::testing::Test {
+ protected:
+  Transfer() {
+    state.run_active = 1;
+    state.reply_timeout = 5;  // as the driver leaves it before the transfer
+  }
+
+  void run(std::uint32_t length) {
+    pkg = make_package(length);
+    update::transfer_image(line, state, *pkg, ops, reply);
+  }
+
+  std::string image() const { return std::string(reinterpret_cast<const char*>(pkg->image), pkg->image_length); }
+
+  fakes::FakeHost host;
+  fakes::FakePort port{host};
+  fakes::ScriptedPrinter printer{port};
+  fakes::RecordingOps ops;
+  update::RunState state;
+  serial::Line line{port, host, state.reply_timeout, state.stop_request, state.text};
+  std::unique_ptr<package::Record> pkg;
+  char reply[serial::kReplyBufferSize] = {};
+};
+
+TEST_F(Transfer, WholeImageGoesOutInBlocksEachFollowedByItsCrcLowByteFirst) {
+  run(655360);
+
+  EXPECT_EQ(printer.announce, "V1.0;655360;528;\r\n");
+  ASSERT_EQ(printer.blocks.size(), 1242u);
+  std::string sent;
+  for (std::size_t i = 0; i < printer.blocks.size(); ++i) {
+    const std::string& b = printer.blocks[i];
+    EXPECT_EQ(b.size(), i < 1241 ? 528u : 112u) << "block " << i;
+    // Every block's CRC starts again from the initial value and covers only that block.
+    const std::uint16_t crc = update::crc16(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
+    ASSERT_EQ(printer.crcs[i], std::string({static_cast<char>(crc & 0xFF), static_cast<char>(crc >> 8)}))
+        << "block " << i;
+    sent += b;
+  }
+  EXPECT_EQ(sent, image());
+  // On the wire: the announce line, then block and CRC alternately, nothing else.
+  ASSERT_EQ(port.writes.size(), 1 + 2 * 1242u);
+
+  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(ops.events.back(), "repaint");
+  EXPECT_EQ(state.stop_request, 0u);
+  EXPECT_EQ(state.reply_timeout, 10);
+  EXPECT_EQ(host.pumps, 1242);  // one pending message per block
+  ASSERT_EQ(ops.progress.size(), 1242u);
+  EXPECT_TRUE(std::is_sorted(ops.progress.begin(), ops.progress.end()));
+  EXPECT_EQ(ops.progress.back(), 100u);
+}
+
+TEST_F(Transfer, BlockSplitAndFinalProgressForOtherLengths) {
+  struct Case {
+    std::uint32_t length;
+    std::vector<std::size_t> blocks;
+    std::uint32_t last_progress;
+  } cases[] = {
+      {528 * 3, {528, 528, 528}, 100},
+      {529, {528, 1}, 100},
+      {199, {199}, 100},  // 199 / (199 / 100) would be 199: held at the bar's maximum
+      {50, {50}, 50},     // below 100 bytes the divisor is 1, so the bar ends at the length
+      {1, {1}, 1},
+  };
+  for (const Case& c : cases) {
+    fakes::FakeHost h;
+    fakes::FakePort p(h);
+    fakes::ScriptedPrinter pr(p);
+    fakes::RecordingOps o;
+    update::RunState s;
+    s.run_active = 1;
+    serial::Line l{p, h, s.reply_timeout, s.stop_request, s.text};
+    auto r = make_package(c.length);
+    update::transfer_image(l, s, *r, o, reply);
+
+    std::vector<std::size_t> sizes;
+    for (const auto& b : pr.blocks) sizes.push_back(b.size());
+    EXPECT_EQ(sizes, c.blocks) << c.length;
+    ASSERT_FALSE(o.progress.empty()) << c.length;
+    EXPECT_EQ(o.progress.back(), c.last_progress) << c.length;
+    EXPECT_EQ(o.log.back(), "PLEASE WAIT UNTIL THE DEVICE TURNS OFF") << c.length;
+  }
+}
+
+TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
+  printer.block_answer = [](std::size_t send) -> std::string {
+    if (send == 2) return "RETRY\r\n";
+    if (send == 1) return "OKAY\r\n";  // a reply that merely begins with OK is accepted
+    return "OK\r\n";
+  };
+  run(528 * 4);
+
+  ASSERT_EQ(printer.blocks.size(), 5u);
+  EXPECT_EQ(printer.blocks[3], printer.blocks[2]);
+  EXPECT_EQ(printer.crcs[3], printer.crcs[2]);
+  EXPECT_EQ(printer.blocks[2], image().substr(2 * 528, 528));
+  EXPECT_EQ(ops.progress, (std::vector<std::uint32_t>{25, 50, 50, 75, 100}));
+  EXPECT_EQ(ops.log, (Log{"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(state.stop_request, 0u);
+}
+
+TEST_F(Transfer, InputArrivingWithABlockIsDiscardedBeforeItsCrc) {
+  // Noise that arrives while a block goes out, more than one drain request holds, must not be
+  // read as the verdict on it.
+  port.on_write = [this, inner = port.on_write](const std::vector<std::uint8_t>& w) {
+    inner(w);
+    if (printer.phase == fakes::ScriptedPrinter::Phase::kCrc) port.feed(std::string(5000, 'R') + "ETRY\r\n");
+  };
+  run(1000);
+  EXPECT_EQ(printer.blocks.size(), 2u);
+  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(state.stop_request, 0u);
+}
+
+TEST_F(Transfer, ClosingReplyIsAwaitedTenSeconds) {
+  printer.closing_delay = 9;  // longer than the 5 seconds that every earlier reply may take
+  run(1000);
+  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(state.stop_request, 0u);
+}
+
+// Each failure: what the printer or the port does, and the log lines that follow the setup.
+struct Failure {
+  const char* what;
+  std::function<void(fakes::FakePort&, fakes::ScriptedPrinter&, update::RunState&, fakes::FakeHost&)> setup;
+  Log log;
+  std::size_t blocks_sent;
+};
+
+TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
+  const std::string silent;
+  const Failure cases[] = {
+      {"announce line not written", [](auto& p, auto&, auto&, auto&) { p.fail_writes_from = 0; },
+       {"Error sending data."}, 0},
+      {"announce line written short", [](auto& p, auto&, auto&, auto&) { p.short_writes = true; },
+       {"Error sending data."}, 0},
+      {"announce reply missing", [&](auto&, auto& pr, auto&, auto&) { pr.announce_answer = silent; },
+       {"Bad printer response or timeout.", ""}, 0},
+      {"announce reply not OK", [](auto&, auto& pr, auto&, auto&) { pr.announce_answer = "NAK 3\r\n"; },
+       {"Bad printer response or timeout.", "NAK 3"}, 0},
+      {"run-active flag already cleared", [](auto&, auto&, auto& s, auto&) { s.run_active = 0; },
+       {"OK", "Process stopped."}, 0},
+      {"STOP during the first block's pump",
+       [](auto&, auto&, auto& s, auto& h) {
+         h.on_pump = [&s] {
+           s.run_active = 0;
+           s.stop_request = 1;
+         };
+       },
+       {"OK", "Process stopped."}, 1},
+      {"STOP during the last block's pump: no closing reply",
+       [](auto&, auto& pr, auto& s, auto& h) {
+         h.on_pump = [&s, &pr] {
+           if (pr.blocks.size() == 2) {
+             s.run_active = 0;
+             s.stop_request = 1;
+           }
+         };
+       },
+       {"OK"}, 2},
+      {"block not written", [](auto& p, auto&, auto&, auto&) { p.fail_writes_from = 1; },
+       {"OK", "Error sending data."}, 0},
+      {"block reply neither OK nor RETRY",
+       [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("ERR 7\r\n"); }; },
+       {"OK", "ERR 7"}, 1},
+      {"block reply missing",
+       [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string(); }; },
+       {"OK", ""}, 1},
+      // The O arrives and the line times out; the K left in the buffer by "OK" does not complete it.
+      {"block reply cut off after O",
+       [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("O"); }; },
+       {"OK", "O"}, 1},
+      {"closing reply not WAIT", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "BUSY\r\n"; },
+       {"OK", "BUSY", "Bad printer response."}, 2},
+      {"closing reply missing", [&](auto&, auto& pr, auto&, auto&) { pr.closing_answer = silent; },
+       {"OK", "", "Bad printer response."}, 2},
+  };
+  for (const Failure& c : cases) {
+    fakes::FakeHost h;
+    fakes::FakePort p(h);
+    fakes::ScriptedPrinter pr(p);
+    fakes::RecordingOps o;
+    update::RunState s;
+    s.run_active = 1;
+    c.setup(p, pr, s, h);
+    serial::Line l{p, h, s.reply_timeout, s.stop_request, s.text};
+    auto r = make_package(1000);  // two blocks
+    update::transfer_image(l, s, *r, o, reply);
+
+    EXPECT_EQ(o.log, c.log) << c.what;
+    EXPECT_EQ(s.stop_request, 1u) << c.what;
+    EXPECT_EQ(pr.blocks.size(), c.blocks_sent) << c.what;
+  }
+}
+
+TEST(AnnounceLine, LongestVersionFitsWithoutWritingPastTheBuffer) {
+  auto pkg = make_package(655360, "");
+  std::memset(pkg->version, 'v', 255);
+  char out[update::kAnnounceBufferSize + 8];
+  std::memset(out, '#', sizeof out);
+  const std::int32_t n = update::build_announce_line(*pkg, out);
+  EXPECT_EQ(std::string(out, n), std::string(255, 'v') + ";655360;528;\r\n");
+  EXPECT_EQ(std::string(out + update::kAnnounceBufferSize, 8), std::string(8, '#'));
+}
+
+}  // namespace
