@@ -1,0 +1,515 @@
+#include "tools/printer/machine.h"
+
+#include <cstring>
+#include <utility>
+
+#include "protocol/frames.h"
+#include "update/transfer.h"
+
+namespace printer {
+namespace {
+
+constexpr std::size_t kFrameHeader = 4;    // STX, length byte, two command characters
+constexpr std::size_t kFrameOverhead = 7;  // header, two checksum characters, LF
+constexpr std::uint8_t kQueryCommand[2] = {0x42, 0x60};     // "B`"
+constexpr std::uint8_t kCommonCommand[2] = {0x21, 0x2D};    // "!-"
+constexpr std::uint8_t kVariant3Command[2] = {0x21, 0x4E};  // "!N"
+constexpr std::uint8_t kVariant3Prefix[] = {'S', ';', '4', ';', '1', ';'};
+constexpr std::size_t kVariant3PlainData = sizeof kVariant3Prefix + kAccessCodeSize + 1;  // 13
+constexpr std::size_t kVariant3ScrambledData = kVariant3PlainData + 2;                   // 15
+constexpr std::uint8_t kFieldSeparator = ';';
+constexpr int kWakeUpCans = 3;
+
+// Variant-2 entry frame: STX 'u' code(6) '/' tens units ETX.
+constexpr std::size_t kVariant2FrameSize = 12;
+constexpr std::uint8_t kVariant2Command = 'u';
+constexpr std::uint8_t kVariant2Separator = '/';
+
+// Scrambler key schedule (its inverse runs the same schedule).
+constexpr std::uint32_t kFirstKey = 0x5A3C91E7u;
+constexpr std::uint32_t kSecondKey = 0x2D7B04C9u;
+constexpr std::uint8_t kStage2Bits = 0x7E;
+constexpr std::uint8_t kExtraRotationPeriod = 31;
+constexpr std::uint8_t kExcluded[] = {0x00, 0x02, 0x03, 0x05, 0x0A, 0x10, 0x11, 0x16, 0x18, 0x19, 0x1A};
+
+bool excluded(std::uint8_t v) {
+  for (std::uint8_t e : kExcluded)
+    if (v == e) return true;
+  return false;
+}
+
+std::uint32_t rotl(std::uint32_t v, unsigned k) { return (v << k) | (v >> (32 - k)); }
+
+// Inverse of one stage for a plain byte that is not an excluded value: the stage kept the byte
+// exactly when the masked value would have been excluded.
+std::uint8_t unstage(std::uint8_t out, std::uint8_t mask) {
+  const auto t = static_cast<std::uint8_t>(out ^ mask);
+  return excluded(t) ? out : t;
+}
+
+std::uint8_t xor_of(const std::uint8_t* p, std::size_t n) {
+  std::uint8_t v = 0;
+  for (std::size_t i = 0; i < n; ++i) v ^= p[i];
+  return v;
+}
+
+bool checksum_matches(std::uint8_t v, const std::uint8_t* chars) {
+  std::uint8_t want[2];
+  protocol::checksum_chars(v, want);
+  return chars[0] == want[0] && chars[1] == want[1];
+}
+
+std::string printable(const std::uint8_t* p, std::size_t n) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 0x20 && p[i] < 0x7F) {
+      s += static_cast<char>(p[i]);
+    } else {
+      s += "\\x";
+      s += kHex[p[i] >> 4];
+      s += kHex[p[i] & 15];
+    }
+  }
+  return s;
+}
+
+// A decimal number without sign or leading zeros, as the announce line carries it.
+bool parse_decimal(const std::string& s, std::uint64_t limit, std::uint32_t& out) {
+  if (s.empty() || s.size() > 10 || (s.size() > 1 && s[0] == '0')) return false;
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > limit) return false;
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+std::string framed_reply(const char status[2], const std::string& data) {
+  std::string f;
+  f += static_cast<char>(kStx);
+  f += static_cast<char>(kLengthBase + data.size());
+  f += status[0];
+  f += status[1];
+  f += data;
+  std::uint8_t chars[2];
+  protocol::checksum_chars(xor_of(reinterpret_cast<const std::uint8_t*>(f.data()) + 1, f.size() - 1), chars);
+  f += static_cast<char>(chars[0]);
+  f += static_cast<char>(chars[1]);
+  f += static_cast<char>(kLf);
+  return f;
+}
+
+void unscramble(std::uint8_t* p, std::size_t n) {
+  std::uint32_t key1 = kFirstKey;
+  std::uint32_t key2 = kSecondKey;
+  std::uint8_t steps = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (steps == kExtraRotationPeriod) {
+      key1 = rotl(key1, 3);
+      steps = 0;
+    }
+    const auto mask1 = static_cast<std::uint8_t>(key1);
+    const auto mask2 = static_cast<std::uint8_t>(key2 & kStage2Bits);
+    p[i] = unstage(unstage(p[i], mask2), mask1);  // stage 2 came last, so it is undone first
+    key1 = rotl(key1, 1);
+    key2 = rotl(key2, 2);
+    ++steps;
+  }
+}
+
+Machine::Machine(Config config) : config_(std::move(config)) {}
+
+std::vector<std::string> Machine::take_replies() { return std::exchange(replies_, {}); }
+std::vector<std::string> Machine::take_events() { return std::exchange(events_, {}); }
+std::optional<Result> Machine::take_result() { return std::exchange(result_, std::nullopt); }
+
+void Machine::reply(const std::string& bytes) { replies_.push_back(bytes); }
+void Machine::note(const std::string& text) { events_.push_back(text); }
+
+void Machine::begin_update() {
+  if (active_) return;
+  active_ = true;
+  stats_ = Stats{};
+  image_.clear();
+  probe_answered_ = false;
+  refused_once_ = false;
+  entry_frames_ = 0;
+  retried_this_block_ = false;
+}
+
+void Machine::end_update(bool ok, const std::string& reason) {
+  Result r;
+  r.ok = ok;
+  r.image_complete = image_length_ != 0 && image_.size() == image_length_;
+  r.reason = reason;
+  r.stats = stats_;
+  r.image = std::move(image_);
+  result_ = std::move(r);
+  image_.clear();
+  image_length_ = 0;
+  active_ = false;
+  state_ = State::kIdle;
+  buf_.clear();
+  cans_ = 0;
+  note(std::string(ok ? "update complete: " : "update failed: ") + reason);
+}
+
+void Machine::abandon(const std::string& why) {
+  if (active_) end_update(false, why);
+}
+
+bool Machine::fault_at(const std::optional<StagePoint>& f, Stage stage, std::uint32_t block) const {
+  return f && f->stage == stage && (stage != Stage::kBlock || f->block == block);
+}
+
+bool Machine::faulted_reply(Stage stage, std::uint32_t block) {
+  if (fault_at(config_.faults.silent, stage, block)) {
+    note("fault: no reply");
+    return true;
+  }
+  if (fault_at(config_.faults.garbage, stage, block)) {
+    note("fault: garbage reply");
+    reply(kGarbageReply);
+    return true;
+  }
+  return false;
+}
+
+void Machine::feed(std::uint8_t b) {
+  if (disconnect_) return;  // the line is gone
+  switch (state_) {
+    case State::kIdle:
+      idle_byte(b);
+      return;
+    case State::kFrame:
+      buf_.push_back(b);
+      if (buf_.size() == 2) {
+        if (b < kLengthBase) {
+          note("framed message with a length byte below 0x23 dropped");
+          if (active_) end_update(false, "bad length byte");
+          state_ = State::kIdle;
+          return;
+        }
+        frame_total_ = kFrameOverhead + (b - kLengthBase);
+      }
+      if (buf_.size() >= 2 && buf_.size() == frame_total_) frame_complete();
+      return;
+    case State::kWakeUp:
+      // After CAN: more CANs, then ENQ; anything else breaks the sequence.
+      if (b == kCan) {
+        ++cans_;
+        return;
+      }
+      if (b == kEnq && cans_ >= kWakeUpCans) {
+        cans_ = 0;
+        if (faulted_reply(Stage::kHandshake)) {
+          end_update(false, "handshake fault");
+          return;
+        }
+        reply(std::string(1, static_cast<char>(kAck)));
+        note("variant 2: wake-up answered");
+        state_ = State::kVariant2Frame;
+        buf_.clear();
+        return;
+      }
+      note("broken wake-up sequence");
+      end_update(false, "broken wake-up sequence");
+      return;
+    case State::kVariant2Frame:
+      if (buf_.empty() && b != kStx) {
+        note("variant 2: expected STX, got " + printable(&b, 1));
+        end_update(false, "variant-2 frame does not start with STX");
+        return;
+      }
+      buf_.push_back(b);
+      if (buf_.size() == kVariant2FrameSize) on_variant2_frame();
+      return;
+    case State::kAwaitAck:
+      if (b == kAck) {
+        note("variant 2: closing ACK received");
+        state_ = State::kAnnounce;
+        buf_.clear();
+      } else {
+        end_update(false, "expected the closing ACK, got " + printable(&b, 1));
+      }
+      return;
+    case State::kAnnounce:
+      buf_.push_back(b);
+      if (b == kLf) {
+        announce_complete();
+      } else if (buf_.size() > kMaxAnnounceLine) {
+        reply(kReplyError);
+        end_update(false, "announce line too long");
+      }
+      return;
+    case State::kBlock: {
+      buf_.push_back(b);
+      const std::uint32_t remaining = image_length_ - static_cast<std::uint32_t>(image_.size());
+      const std::uint32_t n = remaining < block_size_ ? remaining : block_size_;
+      if (buf_.size() == n + 2u) block_complete();
+      return;
+    }
+  }
+}
+
+void Machine::idle_byte(std::uint8_t b) {
+  if (b == kStx) {
+    state_ = State::kFrame;
+    buf_.assign(1, b);
+    frame_total_ = 0;
+    return;
+  }
+  if (b == kEtb && config_.variant == 3) {
+    begin_update();
+    if (faulted_reply(Stage::kHandshake)) {
+      end_update(false, "handshake fault");
+      return;
+    }
+    reply(std::string(1, static_cast<char>(kDc1)));
+    probe_answered_ = true;
+    note("variant 3: probe answered");
+    return;
+  }
+  if (b == kCan && config_.variant == 2) {
+    begin_update();
+    state_ = State::kWakeUp;
+    cans_ = 1;
+    return;
+  }
+  // Line noise between updates (the tail of an unread reply, a stray byte): dropped.
+}
+
+void Machine::frame_complete() {
+  state_ = State::kIdle;
+  const std::uint8_t* f = buf_.data();
+  const std::size_t n = buf_.size();
+  const std::size_t d = n - kFrameOverhead;
+  const bool framed = f[n - 1] == kLf && checksum_matches(xor_of(f + 1, n - 4), f + n - 3);
+  const bool query = f[2] == kQueryCommand[0] && f[3] == kQueryCommand[1];
+  if (!framed) {
+    // A garbled frame gets no answer: the printer cannot trust any of it.
+    note("garbled framed message dropped (bad checksum or no LF): " + printable(f, n));
+    if (active_ && !query) end_update(false, "garbled entry frame");
+    return;
+  }
+  if (query && d == 0) {
+    on_query();
+    return;
+  }
+  begin_update();
+  ++entry_frames_;
+  if (f[2] == kCommonCommand[0] && f[3] == kCommonCommand[1] &&
+      (config_.variant == 0 || config_.variant == 1 || config_.variant == 4)) {
+    on_common_frame(f + kFrameHeader, d);
+  } else if (f[2] == kVariant3Command[0] && f[3] == kVariant3Command[1] && config_.variant == 3) {
+    on_variant3_frame(f, d);
+  } else {
+    handshake_verdict(false, "unexpected message " + printable(f, n) + " for variant " +
+                                 std::to_string(config_.variant), false);
+  }
+}
+
+void Machine::on_query() {
+  begin_update();
+  if (faulted_reply(Stage::kQuery)) return;  // the updater goes on without a serial number
+  reply(framed_reply(kStatusAccepted, config_.serial + ";" + kModel));
+  note("identification query answered: " + config_.serial);
+}
+
+void Machine::on_common_frame(const std::uint8_t* data, std::size_t d) {
+  if (d != kAccessCodeSize) {
+    handshake_verdict(false, "common entry frame with " + std::to_string(d) + " data bytes", false);
+    return;
+  }
+  const bool code_ok = std::memcmp(data, config_.access_code.data(), kAccessCodeSize) == 0;
+  handshake_verdict(code_ok, code_ok ? "" : "wrong access code " + printable(data, d), false);
+}
+
+void Machine::on_variant3_frame(const std::uint8_t* frame, std::size_t d) {
+  // The first frame comes in the form the package's flag gives (scrambled after the probe);
+  // the retry after a refusal is always plain.
+  const bool want_scrambled = config_.scramble && !refused_once_;
+  if (want_scrambled && !probe_answered_) {
+    handshake_verdict(false, "scrambled form expected after the probe, but no probe came", false);
+    return;
+  }
+  const std::size_t want_d = want_scrambled ? kVariant3ScrambledData : kVariant3PlainData;
+  if (d != want_d) {
+    handshake_verdict(false, std::string("variant-3 frame of ") + std::to_string(d) + " data bytes, expected the " +
+                                 (want_scrambled ? "scrambled" : "plain") + " form",
+                      false);
+    return;
+  }
+  std::uint8_t plain[kVariant3ScrambledData];
+  std::memcpy(plain, frame + kFrameHeader, d);
+  if (want_scrambled) {
+    unscramble(plain, d);
+    // Scrambling the recovered bytes again must give what came over the wire; that also
+    // checks the inner checksum characters.
+    std::uint8_t again[kVariant3ScrambledData];
+    std::memcpy(again, plain, kVariant3PlainData);
+    protocol::scramble(again, static_cast<std::int32_t>(kVariant3PlainData));
+    if (std::memcmp(again, frame + kFrameHeader, d) != 0 ||
+        !checksum_matches(xor_of(plain, kVariant3PlainData), plain + kVariant3PlainData)) {
+      handshake_verdict(false, "scrambled data does not unscramble to a valid body", false);
+      return;
+    }
+  }
+  if (std::memcmp(plain, kVariant3Prefix, sizeof kVariant3Prefix) != 0 ||
+      plain[kVariant3PlainData - 1] != kFieldSeparator) {
+    handshake_verdict(false, "variant-3 body is not S;4;1;<code>; : " + printable(plain, kVariant3PlainData), false);
+    return;
+  }
+  const std::uint8_t* code = plain + sizeof kVariant3Prefix;
+  const bool code_ok = std::memcmp(code, config_.access_code.data(), kAccessCodeSize) == 0;
+  handshake_verdict(code_ok, code_ok ? "" : "wrong access code " + printable(code, kAccessCodeSize), false);
+}
+
+void Machine::on_variant2_frame() {
+  const std::uint8_t* f = buf_.data();
+  std::uint8_t sum = 0;
+  for (std::size_t i = 1; i <= 8; ++i) sum = static_cast<std::uint8_t>(sum + f[i]);
+  const unsigned two = sum % 100u;
+  const bool framed = f[1] == kVariant2Command && f[8] == kVariant2Separator && f[11] == kEtx &&
+                      f[9] == '0' + two / 10 && f[10] == '0' + two % 10;
+  if (!framed) {
+    note("garbled variant-2 frame dropped: " + printable(f, kVariant2FrameSize));
+    end_update(false, "garbled variant-2 frame");
+    return;
+  }
+  ++entry_frames_;
+  const bool code_ok = std::memcmp(f + 2, config_.access_code.data(), kAccessCodeSize) == 0;
+  handshake_verdict(code_ok, code_ok ? "" : "wrong access code " + printable(f + 2, kAccessCodeSize), true);
+}
+
+void Machine::handshake_verdict(bool good, const std::string& why, bool variant2) {
+  buf_.clear();
+  const Faults& fl = config_.faults;
+  // The probe or wake-up answer already took the handshake faults in variants 2 and 3 with a
+  // probe; otherwise they strike here, at the first handshake reply.
+  const bool first_reply_here = !(variant2 || (config_.variant == 3 && probe_answered_));
+  if (first_reply_here && entry_frames_ == 1 && faulted_reply(Stage::kHandshake)) {
+    end_update(false, "handshake fault");
+    return;
+  }
+  std::string reason = why;
+  if (good && (fl.refuse_handshake || (fl.refuse_first && entry_frames_ == 1))) {
+    good = false;
+    reason = "refused by fault option";
+  }
+  const std::string data = variant2 ? kVariant2ReplyData : "";
+  if (good) {
+    reply(framed_reply(kStatusAccepted, data));
+    note("entry handshake accepted (variant " + std::to_string(config_.variant) + ")");
+    state_ = variant2 ? State::kAwaitAck : State::kAnnounce;
+    return;
+  }
+  reply(framed_reply(kStatusRefused, data));
+  note("entry frame refused: " + reason);
+  if (config_.variant == 3 && !refused_once_) {
+    refused_once_ = true;  // one plain retry frame may follow
+    return;
+  }
+  end_update(false, "entry frame refused: " + reason);
+}
+
+void Machine::announce_complete() {
+  std::string line(buf_.begin(), buf_.end());
+  buf_.clear();
+  if (faulted_reply(Stage::kAnnounce)) {
+    end_update(false, "announce fault");
+    return;
+  }
+  // "<version>;<length>;<block size>;\r\n"; the version may itself hold ';', so fields are
+  // taken from the right.
+  std::string why;
+  std::uint32_t length = 0, block = 0;
+  const bool crlf = line.size() >= 2 && line[line.size() - 2] == '\r';
+  std::string body = crlf ? line.substr(0, line.size() - 2) : "";
+  const std::size_t s3 = body.empty() ? std::string::npos : body.size() - 1;
+  const std::size_t s2 = s3 == std::string::npos || body[s3] != ';' || s3 == 0 ? std::string::npos : body.rfind(';', s3 - 1);
+  const std::size_t s1 = s2 == std::string::npos || s2 == 0 ? std::string::npos : body.rfind(';', s2 - 1);
+  if (!crlf) {
+    why = "announce line does not end in CR LF";
+  } else if (s1 == std::string::npos) {
+    why = "announce line is not <version>;<length>;<block size>;";
+  } else if (!parse_decimal(body.substr(s1 + 1, s2 - s1 - 1), kMaxImageLength, length) || length == 0) {
+    why = "bad image length in the announce line";
+  } else if (!parse_decimal(body.substr(s2 + 1, s3 - s2 - 1), kMaxBlockSize, block) || block == 0) {
+    why = "bad block size in the announce line";
+  } else if (config_.version && body.substr(0, s1) != *config_.version) {
+    why = "version \"" + body.substr(0, s1) + "\" is not the expected \"" + *config_.version + "\"";
+  } else if (config_.image_length && length != *config_.image_length) {
+    why = "image length " + std::to_string(length) + " is not the expected " + std::to_string(*config_.image_length);
+  }
+  if (!why.empty()) {
+    reply(kReplyError);
+    end_update(false, why + ": " + printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+    return;
+  }
+  image_length_ = length;
+  block_size_ = block;
+  image_.reserve(length);
+  reply(kReplyOk);
+  note("announce: \"" + body.substr(0, s1) + "\", " + std::to_string(length) + " bytes in blocks of " +
+       std::to_string(block));
+  state_ = State::kBlock;
+}
+
+void Machine::block_complete() {
+  const Faults& fl = config_.faults;
+  const std::size_t n = buf_.size() - 2;
+  const std::uint32_t number = static_cast<std::uint32_t>(image_.size() / block_size_) + 1;
+  const std::uint16_t got = static_cast<std::uint16_t>(buf_[n] | (buf_[n + 1] << 8));  // low byte first
+  const std::uint16_t want = update::crc16(buf_.data(), n);
+  if (fl.disconnect_at_block == number) {
+    note("fault: line closed at block " + std::to_string(number));
+    disconnect_ = true;
+    end_update(false, "disconnected at block " + std::to_string(number));
+    return;
+  }
+  if (faulted_reply(Stage::kBlock, number)) {
+    end_update(false, "block " + std::to_string(number) + " fault");
+    return;
+  }
+  if (fl.bad_reply_block == number) {
+    reply(kBadReply);
+    end_update(false, "bad verdict sent for block " + std::to_string(number));
+    return;
+  }
+  if (got != want) {
+    ++stats_.crc_errors;
+    ++stats_.retries;
+    reply(kReplyRetry);
+    note("block " + std::to_string(number) + ": CRC error, RETRY");
+    buf_.clear();
+    return;
+  }
+  if (fl.retry_every != 0 && number % fl.retry_every == 0 && !retried_this_block_) {
+    ++stats_.retries;
+    retried_this_block_ = true;
+    reply(kReplyRetry);
+    buf_.clear();
+    return;
+  }
+  retried_this_block_ = false;
+  image_.insert(image_.end(), buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n));
+  buf_.clear();
+  ++stats_.blocks;
+  stats_.bytes += n;
+  reply(kReplyOk);
+  if (image_.size() < image_length_) return;
+  if (fl.no_wait || faulted_reply(Stage::kWait)) {
+    end_update(false, "image received, closing reply withheld");
+    return;
+  }
+  reply(kReplyWait);
+  end_update(true, "image received, WAIT sent");
+}
+
+}  // namespace printer

@@ -1,0 +1,325 @@
+// zorven-printer: a virtual printer in firmware-update mode on a pty or a serial device.
+// This file holds the line handling (pty, termios, pacing, delays, summaries); the protocol is
+// the state machine of machine.h. Run with --help for the options.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/printer/machine.h"
+#include "tools/printer/options.h"
+
+namespace {
+
+using printer::Machine;
+using printer::Options;
+
+constexpr int kExitBadUsage = 2;
+constexpr int kExitLineError = 1;
+constexpr int kExitDisconnected = 3;
+constexpr int kPollMs = 100;
+constexpr long kNoPeerSleepNs = 20'000'000;  // a pty without an open slave reports POLLHUP at once
+// An update with no byte either way for longer than the updater's longest reply wait (10 s
+// for the closing reply, counted in whole seconds) has been given up by the updater.
+constexpr std::int64_t kAbandonAfterNs = 12'000'000'000;
+constexpr std::int64_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+constexpr std::uint32_t kDefaultDeviceBaud = 9600;
+constexpr std::size_t kReadChunk = 4096;
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+std::int64_t now_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+void sleep_until(std::int64_t t) {
+  timespec ts{static_cast<time_t>(t / 1'000'000'000), static_cast<long>(t % 1'000'000'000)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR && !g_stop) {
+  }
+}
+
+speed_t speed_constant(std::uint32_t baud) {
+  switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+  }
+}
+
+bool make_raw(int fd, std::uint32_t baud) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return false;
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  if (baud != 0 && speed_constant(baud) != B0) {
+    cfsetispeed(&t, speed_constant(baud));
+    cfsetospeed(&t, speed_constant(baud));
+  }
+  return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+void write_all(int fd, const char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return;  // the peer is gone; the reply is lost as on a cut line
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+bool write_file(const std::string& path, const std::vector<std::uint8_t>& data) {
+  const std::string tmp = path + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = data.empty() || std::fwrite(data.data(), data.size(), 1, f) == 1;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The line: a pty master or a serial device, with the pacing of a UART when the line is a pty.
+struct Line {
+  int fd = -1;
+  bool pty = false;
+  std::string slave;        // pty slave path
+  std::string link;         // symlink we made
+  std::int64_t byte_ns = 0;  // wire time of one byte; 0: no pacing
+  std::int64_t rx_free = 0;  // when the receive wire is next idle
+  std::int64_t tx_free = 0;  // when the transmit wire is next idle
+};
+
+bool open_pty(Line& l, const std::string& link) {
+  l.fd = posix_openpt(O_RDWR | O_NOCTTY);
+  if (l.fd < 0 || grantpt(l.fd) != 0 || unlockpt(l.fd) != 0) return false;
+  const char* name = ptsname(l.fd);
+  if (!name) return false;
+  l.slave = name;
+  l.pty = true;
+  // Raw from the start: an echoing line discipline would hand the printer its own replies.
+  make_raw(l.fd, 0);
+  if (!link.empty()) {
+    struct stat st{};
+    if (lstat(link.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "zorven-printer: %s exists and is not a symlink; not replacing it\n", link.c_str());
+        return false;
+      }
+      unlink(link.c_str());
+    }
+    if (symlink(l.slave.c_str(), link.c_str()) != 0) {
+      std::fprintf(stderr, "zorven-printer: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+      return false;
+    }
+    l.link = link;
+  }
+  return true;
+}
+
+void close_line(Line& l) {
+  if (!l.link.empty()) {
+    char target[4096];
+    const ssize_t n = readlink(l.link.c_str(), target, sizeof target - 1);
+    if (n > 0) {
+      target[n] = 0;
+      if (l.slave == target) unlink(l.link.c_str());  // only while it still points at our pty
+    }
+    l.link.clear();
+  }
+  if (l.fd >= 0) close(l.fd);
+  l.fd = -1;
+}
+
+// Sends one reply, byte by byte at the line rate when paced.
+void transmit(Line& l, const std::string& r) {
+  if (l.byte_ns == 0) {
+    write_all(l.fd, r.data(), r.size());
+    return;
+  }
+  for (char c : r) {
+    const std::int64_t end = std::max(l.tx_free, now_ns()) + l.byte_ns;
+    sleep_until(end);  // the byte is at the far end once its stop bit is out
+    write_all(l.fd, &c, 1);
+    l.tx_free = end;
+  }
+}
+
+struct Session {
+  Options opt;
+  Line line;
+  Machine machine;
+  std::int64_t update_start = 0;
+  std::int64_t blocks_start = 0;
+  std::int64_t last_activity = 0;
+  bool update_ended = false;
+  explicit Session(const Options& o) : opt(o), machine(o.config) {}
+};
+
+void print_events(Session& s) {
+  for (const std::string& e : s.machine.take_events()) std::fprintf(stderr, "zorven-printer: %s\n", e.c_str());
+}
+
+void finish_update(Session& s, const printer::Result& r) {
+  const std::int64_t t = now_ns();
+  const double secs = static_cast<double>(t - s.update_start) / 1e9;
+  std::fprintf(stderr,
+               "zorven-printer: summary: %s; %llu bytes received, %u blocks, %u retries, %u CRC errors, "
+               "%.3f s (%s)\n",
+               r.ok ? "update ok" : "update failed", static_cast<unsigned long long>(r.stats.bytes), r.stats.blocks,
+               r.stats.retries, r.stats.crc_errors, secs, r.reason.c_str());
+  if (r.image_complete && s.blocks_start != 0 && r.stats.blocks > 0) {
+    const double bsecs = static_cast<double>(t - s.blocks_start) / 1e9;
+    std::fprintf(stderr, "zorven-printer: block phase: %u blocks in %.3f s, %.1f blocks/s, %.3f ms/block, %.0f bytes/s\n",
+                 r.stats.blocks, bsecs, r.stats.blocks / bsecs, bsecs * 1000.0 / r.stats.blocks,
+                 static_cast<double>(r.stats.bytes) / bsecs);
+  }
+  if (r.image_complete && !s.opt.out.empty() && !write_file(s.opt.out, r.image))
+    std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.out.c_str());
+  s.blocks_start = 0;
+  s.update_ended = true;
+}
+
+void take_result(Session& s) {
+  print_events(s);
+  if (auto r = s.machine.take_result()) finish_update(s, *r);
+}
+
+// Feeds received bytes, each at the time its stop bit arrives when paced, and sends what the
+// printer answers.
+void receive(Session& s, const std::uint8_t* p, std::size_t n) {
+  Line& l = s.line;
+  const std::int64_t t = now_ns();
+  std::int64_t arrival = std::max(l.rx_free, t);
+  for (std::size_t i = 0; i < n && !s.machine.disconnect_requested(); ++i) {
+    arrival += l.byte_ns;
+    const bool was_active = s.machine.active();
+    const bool was_blocks = s.machine.in_blocks();
+    s.machine.feed(p[i]);
+    if (!was_active && s.machine.active()) s.update_start = l.byte_ns ? arrival : t;
+    const std::vector<std::string> replies = s.machine.take_replies();
+    if (!replies.empty() && l.byte_ns != 0) sleep_until(arrival);
+    for (const std::string& r : replies) {
+      if (s.opt.delay_ms != 0) sleep_until(now_ns() + static_cast<std::int64_t>(s.opt.delay_ms) * 1'000'000);
+      transmit(l, r);
+    }
+    if (!was_blocks && s.machine.in_blocks()) s.blocks_start = now_ns();
+    take_result(s);
+  }
+  l.rx_free = arrival;
+  s.last_activity = now_ns();
+}
+
+int serve(Session& s) {
+  Line& l = s.line;
+  bool peer_seen = false;  // a pty's slave has been opened since the last hang-up
+  std::uint8_t buf[kReadChunk];
+  while (!g_stop) {
+    pollfd pfd{l.fd, POLLIN, 0};
+    const int r = poll(&pfd, 1, kPollMs);
+    if (r < 0 && errno != EINTR) break;
+    bool hung_up = false;
+    if (r > 0 && (pfd.revents & POLLIN)) {
+      const ssize_t n = read(l.fd, buf, sizeof buf);
+      if (n > 0) {
+        peer_seen = true;
+        receive(s, buf, static_cast<std::size_t>(n));
+      } else if (n < 0 && errno == EIO) {
+        hung_up = true;
+      }
+    } else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR))) {
+      hung_up = true;
+    }
+    if (s.machine.disconnect_requested()) return kExitDisconnected;
+    if (hung_up) {
+      if (peer_seen && s.machine.active()) {
+        s.machine.abandon("the updater closed the port");
+        take_result(s);
+      }
+      if (peer_seen && s.opt.once && s.update_ended) return 0;
+      peer_seen = false;
+      timespec ts{0, kNoPeerSleepNs};
+      nanosleep(&ts, nullptr);
+      continue;
+    }
+    if (s.machine.active() && now_ns() - s.last_activity > kAbandonAfterNs) {
+      s.machine.abandon("no byte from the updater for 12 s");
+      take_result(s);
+    }
+    // On a serial device there is no hang-up to wait for.
+    if (!l.pty && s.opt.once && s.update_ended) return 0;
+  }
+  if (s.machine.active()) {
+    s.machine.abandon("interrupted");
+    take_result(s);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  bool help = false;
+  const std::string err = printer::parse_options(argc, argv, opt, help);
+  if (help) {
+    std::fputs(printer::kUsage, stdout);
+    return 0;
+  }
+  if (!err.empty()) {
+    std::fprintf(stderr, "zorven-printer: %s\n", err.c_str());
+    std::fputs(printer::kUsage, stderr);
+    return kExitBadUsage;
+  }
+
+  struct sigaction sa{};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  Session s(opt);
+  if (opt.device.empty()) {
+    if (!open_pty(s.line, opt.link)) {
+      std::fprintf(stderr, "zorven-printer: cannot set up the pty\n");
+      close_line(s.line);
+      return kExitLineError;
+    }
+    // A pty has no UART: the printer paces the bytes itself.
+    if (opt.baud != 0) s.line.byte_ns = kBitsPerByte * 1'000'000'000 / opt.baud;
+    std::printf("PTY %s\n", s.line.slave.c_str());
+    std::fflush(stdout);
+  } else {
+    s.line.fd = open(opt.device.c_str(), O_RDWR | O_NOCTTY);
+    if (s.line.fd < 0 || !make_raw(s.line.fd, opt.baud ? opt.baud : kDefaultDeviceBaud)) {
+      std::fprintf(stderr, "zorven-printer: cannot open %s: %s\n", opt.device.c_str(), std::strerror(errno));
+      close_line(s.line);
+      return kExitLineError;
+    }
+  }
+  const int rc = serve(s);
+  close_line(s.line);
+  return rc;
+}

@@ -1,0 +1,27 @@
+// Command line of zorven-printer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/printer/machine.h"
+
+namespace printer {
+
+struct Options {
+  Config config;
+  std::string device;  // serial device to serve; empty: create a pty
+  std::string link;    // symlink made to point at the pty's slave
+  std::string out;     // file that receives each completed image
+  bool once = false;   // exit after one update (once the updater has closed the port)
+  std::uint32_t delay_ms = 0;  // before every reply
+  std::uint32_t baud = 0;      // line-rate pacing; 0: none
+};
+
+extern const char kUsage[];
+
+// Fills `out` from argv. Returns "" on success, otherwise the message for the user. `help` is set
+// when the usage text was asked for.
+std::string parse_options(int argc, const char* const* argv, Options& out, bool& help);
+
+}  // namespace printer
