@@ -293,8 +293,13 @@ void Machine::frame_complete() {
   const bool query = f[2] == kQueryCommand[0] && f[3] == kQueryCommand[1];
   if (!framed) {
     // A garbled frame gets no answer: the printer cannot trust any of it.
+    // A garbled entry frame ends the update attempt it began; a garbled query only goes
+    // unanswered, as the updater carries on without a serial number.
     note("garbled framed message dropped (bad checksum or no LF): " + printable(f, n));
-    if (active_ && !query) end_update(false, "garbled entry frame");
+    if (!query) {
+      begin_update();
+      end_update(false, "garbled entry frame");
+    }
     return;
   }
   if (query && d == 0) {
