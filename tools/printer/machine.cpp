@@ -510,7 +510,7 @@ void Machine::block_complete() {
   reply(kReplyOk);
   if (image_.size() < image_length_) return;
   if (fl.no_wait || faulted_reply(Stage::kWait)) {
-    end_update(false, "image received, closing reply withheld");
+    end_update(false, "image received, no WAIT sent");
     return;
   }
   reply(kReplyWait);

@@ -1,0 +1,232 @@
+// The updater's portable core against the running zorven-printer over a real pty: identification
+// query, entry handshake and image transfer of every protocol variant, and the image the printer
+// writes out compared byte for byte with the one the package carries.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "package/package.h"
+#include "package/sample_image.h"
+#include "protocol/handshake.h"
+#include "serial/port_posix.h"
+#include "serial/timed_io.h"
+#include "support/run_fakes.h"
+#include "update/run_state.h"
+#include "update/transfer.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr char kAccessCode[7] = "QW7E2Z";
+constexpr std::uint32_t kSpeed = 115200;
+constexpr auto kExitWait = std::chrono::seconds(20);
+
+// zorven-printer as a child process of the test; ended by its id if it outlives the test.
+class PrinterProcess {
+ public:
+  ~PrinterProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_) std::fclose(out_);
+  }
+
+  // Starts it and reads the "PTY <path>" line. False when that fails.
+  bool start(const std::vector<std::string>& args, const std::string& stderr_path) {
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, pipefd[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&fa, pipefd[0]);
+    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    std::string prog = ZORVEN_PRINTER;
+    argv.push_back(prog.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(pipefd[1]);
+    if (rc != 0) {
+      pid_ = -1;
+      close(pipefd[0]);
+      return false;
+    }
+    out_ = fdopen(pipefd[0], "r");
+    char line[256] = {};
+    if (!out_ || !std::fgets(line, sizeof line, out_)) return false;
+    std::string s = line;
+    if (s.rfind("PTY ", 0) != 0) return false;
+    pty_ = s.substr(4, s.find('\n') - 4);
+    return true;
+  }
+
+  const std::string& pty() const { return pty_; }
+
+  // The exit status once it has exited on its own, or -1 after kExitWait.
+  int wait_exit() {
+    const auto end = std::chrono::steady_clock::now() + kExitWait;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::FILE* out_ = nullptr;
+  std::string pty_;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::unique_ptr<package::Record> sample_package(int variant, bool scramble) {
+  auto r = std::make_unique<package::Record>();
+  r->marker = package::kMarker;
+  r->scramble_flag = scramble ? 1 : 0;
+  r->presence = 0x0007C000;
+  r->image_length = package::kImageCapacity;
+  r->variant = static_cast<std::uint8_t>(variant);
+  std::strcpy(r->version, "ZORVEN E2E 1.0");
+  package::fill_sample_image(r->image, r->image_length);
+  std::memcpy(r->access_code, kAccessCode, package::kAccessCodeSize);
+  return r;
+}
+
+struct RunOutcome {
+  int query = 0;
+  int handshake = 0;
+  std::int32_t reply_count = 0;
+  std::string serial;
+  update::RunState state;
+  fakes::RecordingOps ops;
+};
+
+// One update run of the portable core, as the driver makes it, on the named device.
+void run_update(const std::string& device, package::Record& pkg, RunOutcome& out) {
+  const int fd = serial::open_port(device.c_str(), kSpeed);
+  ASSERT_GE(fd, 0) << device;
+  serial::PosixPort port(fd);
+  update::RunState& st = out.state;
+  st.run_active = 1;
+  serial::Line line{port, serial::console_host(), st.reply_timeout, st.stop_request, st.text};
+  static char reply[serial::kReplyBufferSize];
+  st.reply_timeout = 1;
+  out.query = protocol::identification_query(line, pkg, st.serial_number);
+  out.serial = st.serial_number;
+  st.reply_timeout = 5;
+  out.handshake = protocol::entry_handshake(line, pkg, reinterpret_cast<std::uint8_t*>(reply), out.reply_count);
+  if (out.handshake) update::transfer_image(line, st, pkg, out.ops, reply);
+  port.close();
+}
+
+TEST(PrinterOverPty, EveryVariantDeliversTheWholeImage) {
+  const struct {
+    const char* name;
+    int variant;
+    bool scramble;
+    const char* extra;  // one more printer option, or nullptr
+  } cases[] = {
+      {"variant 0", 0, false, nullptr},        {"variant 1", 1, false, nullptr},
+      {"variant 2", 2, false, nullptr},        {"variant 3 scrambled", 3, true, nullptr},
+      {"variant 3 plain", 3, false, nullptr},  {"variant 4", 4, true, nullptr},
+      // The scrambled frame refused once: the updater's plain retry frame must get through.
+      {"variant 3 plain retry", 3, true, "--refuse-first"},
+  };
+  const std::string dir = ::testing::TempDir();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto pkg = sample_package(c.variant, c.scramble);
+    const std::string serial = "E2E-" + std::to_string(c.variant);
+    const std::string image_out = dir + "printer_image_" + std::to_string(c.variant) + ".bin";
+    const std::string log = dir + "printer_stderr.txt";
+    std::remove(image_out.c_str());
+    std::vector<std::string> args = {"--variant", std::to_string(c.variant), "--scramble", c.scramble ? "1" : "0",
+                                     "--access-code", kAccessCode, "--serial", serial, "--version", pkg->version,
+                                     "--image-length", std::to_string(pkg->image_length), "--out", image_out,
+                                     "--once"};
+    if (c.extra) args.push_back(c.extra);
+    PrinterProcess printer;
+    ASSERT_TRUE(printer.start(args, log));
+
+    RunOutcome r;
+    run_update(printer.pty(), *pkg, r);
+
+    const bool with_query = c.variant == 0 || c.variant == 1 || c.variant == 4;
+    EXPECT_EQ(r.query, with_query ? 1 : 0);
+    EXPECT_EQ(r.serial, with_query ? serial : "");
+    EXPECT_EQ(r.handshake, 1) << "reply count " << r.reply_count;
+    EXPECT_EQ(r.state.stop_request, 0u);
+    EXPECT_EQ(r.ops.log, (std::vector<std::string>{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+    ASSERT_FALSE(r.ops.progress.empty());
+    EXPECT_EQ(r.ops.progress.back(), 100u);
+
+    EXPECT_EQ(printer.wait_exit(), 0);  // --once: it leaves once the port is closed
+    const std::string got = read_file(image_out);
+    ASSERT_EQ(got.size(), pkg->image_length);
+    EXPECT_EQ(std::memcmp(got.data(), pkg->image, got.size()), 0);
+    std::remove(image_out.c_str());
+    EXPECT_NE(read_file(log).find("summary: update ok; 655360 bytes received, 1242 blocks"), std::string::npos)
+        << read_file(log);
+  }
+}
+
+// Faults the printer injects, as the updater core sees them over the line.
+TEST(PrinterOverPty, InjectedFaultsReachTheUpdater) {
+  auto pkg = sample_package(4, true);
+  pkg->image_length = 3 * 528;  // three blocks are enough here
+  const struct {
+    const char* name;
+    std::vector<std::string> faults;
+    int handshake;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"a forced retry", {"--retry-every", "2"}, 1,
+       {"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}},
+      {"refused handshake", {"--refuse-handshake"}, 0, {}},
+      {"bad block verdict", {"--bad-reply-block", "2"}, 1, {"OK", "BUSY"}},
+      {"garbage for the closing reply", {"--garbage", "wait"}, 1, {"OK", "GARBAGE", "Bad printer response."}},
+  };
+  const std::string log = ::testing::TempDir() + "printer_fault_stderr.txt";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--access-code", kAccessCode, "--once"};
+    args.insert(args.end(), c.faults.begin(), c.faults.end());
+    PrinterProcess printer;
+    ASSERT_TRUE(printer.start(args, log));
+    RunOutcome r;
+    run_update(printer.pty(), *pkg, r);
+    EXPECT_EQ(r.handshake, c.handshake);
+    EXPECT_EQ(r.ops.log, c.log);
+    EXPECT_EQ(printer.wait_exit(), 0);
+  }
+}
+
+}  // namespace
