@@ -2,8 +2,10 @@
 // end-to-end tests. It runs in the same Wine prefix as the program and finds the program's
 // windows by the path of its executable, so that several programs can run side by side.
 //
-//   zorven-driver --exe PATH-SUFFIX COMMAND [ARGS...]   one command
-//   zorven-driver --exe PATH-SUFFIX serve                commands from stdin, one per line
+//   zorven-driver [--desktop NAME] --exe PATH-SUFFIX COMMAND [ARGS...]   one command
+//   zorven-driver [--desktop NAME] --exe PATH-SUFFIX serve                commands from stdin
+//
+// With --desktop the driver works in that (virtual) desktop, where the harness runs the program.
 //
 // Commands (answers are one JSON object per line on stdout):
 //   wait-dialog SECS         wait until the update dialog is visible
@@ -19,6 +21,10 @@
 //   wait-errorbox SECS       wait for that box
 //   dismiss-errorbox         press its OK button
 //   wait-gone SECS           wait until the program has no window left
+//   wait-exit SECS           wait until the program has ended; its exit code
+//   windows                  every visible top-level window with its process (for diagnosis)
+//   settings                 the saved "Port" and "BaudRate": profile strings and per-user values
+//   reset-settings           removes both, so that the program starts with its defaults
 //
 // Reads go through SendMessageTimeoutW: the program does not service messages while it waits
 // for a reply line, and the driver must not hang on it. Texts are read with the W messages,
@@ -46,13 +52,18 @@ constexpr int kIdVersion = 1006;
 // The static text of a message box.
 constexpr int kIdMessageText = 0xFFFF;
 
+constexpr wchar_t kSettingsSection[] = L"Zorven";
+constexpr wchar_t kUserKeyPath[] = L"Software\\Zorven";
+constexpr const wchar_t* kSettingKeys[] = {L"Port", L"BaudRate"};
+
 constexpr UINT kSendTimeoutMs = 500;
 constexpr DWORD kPollMs = 100;
+constexpr int kDesktopWaitPolls = 600;  // a minute
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kDialogCaption[] = L"Zorven";
 
 std::wstring g_exe_suffix;  // lower case, backslashes
-DWORD g_pid = 0;            // the program's process, once found
+HANDLE g_process = nullptr;  // the program, opened when its windows were first seen
 
 std::wstring lower(std::wstring s) {
   for (auto& c : s) {
@@ -103,7 +114,6 @@ std::string json_list(const std::vector<std::wstring>& v) {
 }
 
 bool is_program_process(DWORD pid) {
-  if (g_pid != 0) return pid == g_pid;
   HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!h) return false;
   wchar_t path[MAX_PATH * 2];
@@ -112,10 +122,11 @@ bool is_program_process(DWORD pid) {
   CloseHandle(h);
   if (!ok) return false;
   std::wstring p = lower(path);
-  if (p.size() < g_exe_suffix.size() || p.compare(p.size() - g_exe_suffix.size(), std::wstring::npos, g_exe_suffix) != 0)
-    return false;
-  g_pid = pid;
-  return true;
+  bool match = p.size() >= g_exe_suffix.size() &&
+               p.compare(p.size() - g_exe_suffix.size(), std::wstring::npos, g_exe_suffix) == 0;
+  // Kept open so that its exit code can be read after it has gone.
+  if (match && !g_process) g_process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  return match;
 }
 
 std::wstring class_of(HWND w) {
@@ -188,6 +199,25 @@ bool items(HWND w, bool combo, std::vector<std::wstring>& out) {
     out.emplace_back(buf.data());
   }
   return true;
+}
+
+BOOL CALLBACK list_one(HWND w, LPARAM lp) {
+  if (!IsWindowVisible(w)) return TRUE;
+  auto* out = reinterpret_cast<std::string*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  wchar_t caption[128] = {}, path[MAX_PATH * 2] = {};
+  GetWindowTextW(w, caption, 128);
+  if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+    DWORD len = MAX_PATH * 2;
+    if (!QueryFullProcessImageNameW(h, 0, path, &len)) path[0] = 0;
+    CloseHandle(h);
+  }
+  char head[32];
+  std::snprintf(head, sizeof head, "%s{\"pid\":%lu,", out->size() > 1 ? "," : "", static_cast<unsigned long>(pid));
+  *out += head + std::string("\"class\":") + json(class_of(w)) + ",\"caption\":" + json(caption) +
+          ",\"image\":" + json(path) + "}";
+  return TRUE;
 }
 
 void reply_error(const char* what) { std::printf("{\"ok\":false,\"error\":\"%s\"}\n", what); }
@@ -285,6 +315,39 @@ int cmd_errorbox(HWND box) {
   return 0;
 }
 
+// Each setting as {"profile": value or null, "user": value or null}.
+int cmd_settings() {
+  std::string out = "{\"ok\":true";
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) key = nullptr;
+  for (const wchar_t* name : kSettingKeys) {
+    wchar_t profile[512] = {};
+    // A default that no real value has tells a missing key from an empty one.
+    GetProfileStringW(kSettingsSection, name, L"\x1f", profile, 512);
+    wchar_t user[512] = {};
+    DWORD size = sizeof user - sizeof(wchar_t), type = 0;
+    bool have_user = key && RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(user), &size) ==
+                                ERROR_SUCCESS;
+    out += ",\"" + narrow(name) + "\":{\"profile\":" +
+           (std::wcscmp(profile, L"\x1f") == 0 ? std::string("null") : json(profile)) +
+           ",\"user\":" + (have_user ? json(user) : std::string("null")) + "}";
+  }
+  if (key) RegCloseKey(key);
+  std::printf("%s}\n", out.c_str());
+  return 0;
+}
+
+int cmd_reset_settings() {
+  WriteProfileStringW(kSettingsSection, nullptr, nullptr);  // removes the whole section
+  LONG rc = RegDeleteKeyW(HKEY_CURRENT_USER, kUserKeyPath);
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+    reply_error("cannot delete the per-user settings");
+    return 1;
+  }
+  std::printf("{\"ok\":true}\n");
+  return 0;
+}
+
 // Polls `ready` until it holds or `secs` pass.
 template <typename F>
 bool wait_for(double secs, F ready) {
@@ -305,6 +368,29 @@ int run(const std::vector<std::string>& a) {
   auto arg = [&](size_t i) -> std::string { return i < a.size() ? a[i] : std::string(); };
   auto secs = [&](size_t i) { return i < a.size() ? std::atof(a[i].c_str()) : 10.0; };
 
+  if (cmd == "windows") {
+    std::string list = "[";
+    EnumWindows(list_one, reinterpret_cast<LPARAM>(&list));
+    std::printf("{\"ok\":true,\"windows\":%s]}\n", list.c_str());
+    return 0;
+  }
+  if (cmd == "settings") return cmd_settings();
+  if (cmd == "reset-settings") return cmd_reset_settings();
+  if (cmd == "wait-exit") {
+    if (!g_process) top_windows();
+    if (!g_process) {
+      reply_error("program never seen");
+      return 1;
+    }
+    DWORD code = 0;
+    if (WaitForSingleObject(g_process, static_cast<DWORD>(secs(1) * 1000)) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(g_process, &code)) {
+      reply_error("still running");
+      return 1;
+    }
+    std::printf("{\"ok\":true,\"exit_code\":%lu}\n", static_cast<unsigned long>(code));
+    return 0;
+  }
   if (cmd == "wait-gone") {
     if (wait_for(secs(1), [] { return top_windows().count == 0; })) {
       std::printf("{\"ok\":true}\n");
@@ -384,6 +470,28 @@ int run(const std::vector<std::string>& a) {
   return 2;
 }
 
+BOOL CALLBACK note_program_window(HWND w, LPARAM lp) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (!is_program_process(pid)) return TRUE;
+  *reinterpret_cast<bool*>(lp) = true;
+  return FALSE;
+}
+
+// Moves this thread into the desktop that the harness started the program in, once the
+// program has a window there: the driver starts alongside the program, and a thread that looks
+// at a desktop whose explorer has not set it up yet would make Wine start one of its own.
+bool enter_desktop(const std::wstring& name) {
+  HDESK desk = nullptr;
+  bool seen = false;
+  for (int i = 0; i < kDesktopWaitPolls && !seen; ++i) {
+    if (!desk) desk = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL);
+    if (desk) EnumDesktopWindows(desk, note_program_window, reinterpret_cast<LPARAM>(&seen));
+    if (!seen) Sleep(kPollMs);
+  }
+  return seen && SetThreadDesktop(desk);
+}
+
 std::vector<std::string> split(const char* line) {
   // Words separated by blanks; a word in double quotes may hold blanks.
   std::vector<std::string> out;
@@ -408,12 +516,21 @@ std::vector<std::string> split(const char* line) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  std::string desktop;
+  if (args.size() >= 2 && args[0] == "--desktop") {
+    desktop = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
   if (args.size() >= 2 && args[0] == "--exe") {
     g_exe_suffix = lower(widen(args[1].c_str()));
     args.erase(args.begin(), args.begin() + 2);
   }
   if (g_exe_suffix.empty()) {
     std::fputs("usage: zorven-driver --exe PATH-SUFFIX (serve | COMMAND [ARGS...])\n", stderr);
+    return 2;
+  }
+  if (!desktop.empty() && !enter_desktop(widen(desktop.c_str()))) {
+    std::fprintf(stderr, "zorven-driver: the program did not show up in desktop %s\n", desktop.c_str());
     return 2;
   }
   if (!args.empty() && args[0] == "serve") {
