@@ -9,7 +9,8 @@
 //
 // Commands (answers are one JSON object per line on stdout):
 //   wait-dialog SECS         wait until the update dialog is visible
-//   state                    combos, version, START text, enabled states, progress, log
+//   state                    combos, version, START text, enabled states, progress, window
+//                            rectangle (left, top, right, bottom), log
 //   log                      the log list's lines
 //   set-port TEXT            pick TEXT from the port list, or type it into the edit field
 //   set-speed TEXT           pick TEXT from the speed list
@@ -246,13 +247,16 @@ int cmd_state(HWND d) {
     return 1;
   }
   auto enabled = [&](int id) { return IsWindowEnabled(GetDlgItem(d, id)) ? "true" : "false"; };
+  RECT r{};
+  GetWindowRect(d, &r);
   std::printf(
       "{\"ok\":true,\"ports\":%s,\"port_sel\":%d,\"port_text\":%s,\"speeds\":%s,\"speed_sel\":%d,"
       "\"version\":%s,\"start_text\":%s,\"progress\":%d,\"enabled\":{\"port\":%s,\"speed\":%s,"
-      "\"start\":%s,\"cancel\":%s},\"log\":%s}\n",
+      "\"start\":%s,\"cancel\":%s},\"rect\":[%ld,%ld,%ld,%ld],\"log\":%s}\n",
       json_list(ports).c_str(), static_cast<int>(port_sel), json(port_text).c_str(), json_list(speeds).c_str(),
       static_cast<int>(speed_sel), json(version).c_str(), json(start_text).c_str(), static_cast<int>(progress),
-      enabled(kIdPort), enabled(kIdSpeed), enabled(kIdStart), enabled(kIdCancel), json_list(lines).c_str());
+      enabled(kIdPort), enabled(kIdSpeed), enabled(kIdStart), enabled(kIdCancel), r.left, r.top, r.right, r.bottom,
+      json_list(lines).c_str());
   return 0;
 }
 

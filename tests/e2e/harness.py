@@ -350,7 +350,11 @@ class Session:
         return s
 
     def screenshot(self, path):
-        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, timeout=60)
+        """The dialog as the screen shows it (the virtual desktop lies at the screen's origin)."""
+        left, top, right, bottom = self.must("state")["rect"]
+        subprocess.run(["import", "-display", self.display, "-window", "root",
+                        "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage", path],
+                       check=True, timeout=60)
 
 
 # -- scenarios ------------------------------------------------------------------------------
@@ -403,7 +407,6 @@ def scenario_full(h, opts):
     started = h.run_update()
     s = h.check_success(started, serial, retries=opts.retries)
     print("log:", *s["log"], sep="\n  ")
-    print("production log:", h.production_log())
     if opts.screenshot:
         h.screenshot(opts.screenshot)
 
