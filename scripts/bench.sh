@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Transfer benchmark of zorven.exe (under Wine) against the virtual printer. It reports figures
+# and passes or fails nothing; docs/benchmark.md explains every figure.
+#
+#   bash scripts/bench.sh [--no-build]
+#
+# (a) paced: the printer paces its line at 115200 baud (10 bits a byte both ways); the update
+#     time is set beside the wire-time limit of the whole exchange.
+# (b) instant: the printer answers as fast as the pty goes; blocks per second, time per block and
+#     bytes per second over the block phase, beside XMODEM-1K CRC (lrzsz sx -k to rx) over a pty
+#     pair in the same run, its steady state taken from two file sizes.
+# (c) the updater's CPU time during the paced run as a share of wall time, and its peak memory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${1:-}" != "--no-build" ]; then
+  bash scripts/setup.sh
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows
+fi
+exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/windows}"
