@@ -135,6 +135,8 @@ def update_run(h, printer_extra, speed):
 
 
 XMODEM_ATTEMPTS = 5
+# rx's shortest timeout (1 s) instead of its 10 s: a block its input purge threw away costs 1 s.
+RX_TIMEOUT_TENTHS = 10
 XMODEM_DEADLINE_S = 30
 
 
@@ -147,7 +149,7 @@ def xmodem_attempt(d, size):
     with open(os.path.join(d, "rx.log"), "w") as rx_log:
         t0 = time.monotonic()
         # Relative names: rx in its default restricted mode refuses paths outside its directory.
-        rx = subprocess.Popen(["rx", "-c", "-v", "-b", "dst.bin"], stdin=slave, stdout=slave, cwd=d,
+        rx = subprocess.Popen(["rx", "-c", "-v", "-t", str(RX_TIMEOUT_TENTHS), "-b", "dst.bin"], stdin=slave, stdout=slave, cwd=d,
                               stderr=rx_log, start_new_session=True)
         sx = subprocess.Popen(["sx", "-k", "-q", "-b", "src.bin"], stdin=master, stdout=master, cwd=d,
                               stderr=subprocess.DEVNULL, start_new_session=True)
