@@ -15,7 +15,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # The port mapping is read when Wine starts its devices: restart this prefix's server.
   wineserver -k </dev/null >/dev/null 2>&1 || true
 fi
-if wineserver -p 60 </dev/null >/dev/null 2>&1; then
+if wineserver -p60 </dev/null >/dev/null 2>&1; then
   wine wineboot </dev/null >/dev/null 2>&1 || true
 fi
 exit 0
