@@ -7,8 +7,9 @@
 # (a) paced: the printer paces its line at 115200 baud (10 bits a byte both ways); the update
 #     time is set beside the wire-time limit of the whole exchange.
 # (b) instant: the printer answers as fast as the pty goes; blocks per second, time per block and
-#     bytes per second over the block phase, beside XMODEM-1K CRC (lrzsz sx -k to rx) over a pty
-#     pair in the same run, its steady state taken from two file sizes.
+#     bytes per second over the block phase, beside XMODEM-1K CRC (lrzsz sx -k to rx), each
+#     on its own pty with a relay between them that keeps rx's input purge from eating blocks,
+#     in the same run, its steady state taken from two file sizes.
 # (c) the updater's CPU time during the paced run as a share of wall time, and its peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
