@@ -22,4 +22,28 @@ std::int32_t build_variant2_frame(const package::Record& pkg, std::uint8_t* buf)
 // (n + 2 bytes in all). Returns 1.
 int scramble(std::uint8_t* p, std::int32_t n);
 
+inline constexpr std::uint32_t kScrambleFirstKey = 0x5A3C91E7u;   // low byte: the stage-1 mask
+inline constexpr std::uint32_t kScrambleSecondKey = 0x2D7B04C9u;  // low byte AND 0x7E: the stage-2 mask
+
+// The scrambler's two masks for one byte.
+struct ScrambleMasks {
+  std::uint8_t stage1;
+  std::uint8_t stage2;
+};
+
+// The scrambler's key schedule, one step per byte from the start values. The scrambler and
+// whatever undoes it (a printer reading the access code) walk the same schedule.
+class ScrambleKeys {
+ public:
+  ScrambleMasks step();
+
+ private:
+  std::uint32_t key1_ = kScrambleFirstKey;
+  std::uint32_t key2_ = kScrambleSecondKey;
+  std::uint8_t steps_ = 0;            // every 31st step the first key turns 3 more
+};
+
+// The values a scrambling stage never produces: NUL STX ETX ENQ LF DLE DC1 SYN CAN EM SUB.
+bool is_excluded(std::uint8_t v);
+
 }  // namespace protocol

@@ -25,26 +25,11 @@ constexpr std::size_t kVariant2FrameSize = 12;
 constexpr std::uint8_t kVariant2Command = 'u';
 constexpr std::uint8_t kVariant2Separator = '/';
 
-// Scrambler key schedule (its inverse runs the same schedule).
-constexpr std::uint32_t kFirstKey = 0x5A3C91E7u;
-constexpr std::uint32_t kSecondKey = 0x2D7B04C9u;
-constexpr std::uint8_t kStage2Bits = 0x7E;
-constexpr std::uint8_t kExtraRotationPeriod = 31;
-constexpr std::uint8_t kExcluded[] = {0x00, 0x02, 0x03, 0x05, 0x0A, 0x10, 0x11, 0x16, 0x18, 0x19, 0x1A};
-
-bool excluded(std::uint8_t v) {
-  for (std::uint8_t e : kExcluded)
-    if (v == e) return true;
-  return false;
-}
-
-std::uint32_t rotl(std::uint32_t v, unsigned k) { return (v << k) | (v >> (32 - k)); }
-
 // Inverse of one stage for a plain byte that is not an excluded value: the stage kept the byte
 // exactly when the masked value would have been excluded.
 std::uint8_t unstage(std::uint8_t out, std::uint8_t mask) {
   const auto t = static_cast<std::uint8_t>(out ^ mask);
-  return excluded(t) ? out : t;
+  return protocol::is_excluded(t) ? out : t;
 }
 
 std::uint8_t xor_of(const std::uint8_t* p, std::size_t n) {
@@ -105,20 +90,10 @@ std::string framed_reply(const char status[2], const std::string& data) {
 }
 
 void unscramble(std::uint8_t* p, std::size_t n) {
-  std::uint32_t key1 = kFirstKey;
-  std::uint32_t key2 = kSecondKey;
-  std::uint8_t steps = 0;
+  protocol::ScrambleKeys keys;
   for (std::size_t i = 0; i < n; ++i) {
-    if (steps == kExtraRotationPeriod) {
-      key1 = rotl(key1, 3);
-      steps = 0;
-    }
-    const auto mask1 = static_cast<std::uint8_t>(key1);
-    const auto mask2 = static_cast<std::uint8_t>(key2 & kStage2Bits);
-    p[i] = unstage(unstage(p[i], mask2), mask1);  // stage 2 came last, so it is undone first
-    key1 = rotl(key1, 1);
-    key2 = rotl(key2, 2);
-    ++steps;
+    const protocol::ScrambleMasks m = keys.step();
+    p[i] = unstage(unstage(p[i], m.stage2), m.stage1);  // stage 2 came last, so it is undone first
   }
 }
 
