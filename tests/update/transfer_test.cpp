@@ -27,9 +27,9 @@ std::unique_ptr<package::Record> make_package(std::uint32_t length, const char* 
   return r;
 }
 
-class Transfer : public ::testing::Test {
- protected:
-  Transfer() {
+// A printer on a fake line and a run ready for the transfer, as the driver leaves it.
+struct Rig {
+  Rig() {
     state.run_active = 1;
     state.reply_timeout = 5;  // as the driver leaves it before the transfer
   }
@@ -50,6 +50,8 @@ class Transfer : public ::testing::Test {
   std::unique_ptr<package::Record> pkg;
   char reply[serial::kReplyBufferSize] = {};
 };
+
+class Transfer : public ::testing::Test, public Rig {};
 
 TEST_F(Transfer, WholeImageGoesOutInBlocksEachFollowedByItsCrcLowByteFirst) {
   run(655360);
@@ -93,22 +95,15 @@ TEST_F(Transfer, BlockSplitAndFinalProgressForOtherLengths) {
       {1, {1}, 1},
   };
   for (const Case& c : cases) {
-    fakes::FakeHost h;
-    fakes::FakePort p(h);
-    fakes::ScriptedPrinter pr(p);
-    fakes::RecordingOps o;
-    update::RunState s;
-    s.run_active = 1;
-    serial::Line l{p, h, s.reply_timeout, s.stop_request, s.text};
-    auto r = make_package(c.length);
-    update::transfer_image(l, s, *r, o, reply);
+    Rig t;
+    t.run(c.length);
 
     std::vector<std::size_t> sizes;
-    for (const auto& b : pr.blocks) sizes.push_back(b.size());
+    for (const auto& b : t.printer.blocks) sizes.push_back(b.size());
     EXPECT_EQ(sizes, c.blocks) << c.length;
-    ASSERT_FALSE(o.progress.empty()) << c.length;
-    EXPECT_EQ(o.progress.back(), c.last_progress) << c.length;
-    EXPECT_EQ(o.log.back(), "PLEASE WAIT UNTIL THE DEVICE TURNS OFF") << c.length;
+    ASSERT_FALSE(t.ops.progress.empty()) << c.length;
+    EXPECT_EQ(t.ops.progress.back(), c.last_progress) << c.length;
+    EXPECT_EQ(t.ops.log.back(), "PLEASE WAIT UNTIL THE DEVICE TURNS OFF") << c.length;
   }
 }
 
@@ -206,20 +201,13 @@ TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
        {"OK", "", "Bad printer response."}, 2},
   };
   for (const Failure& c : cases) {
-    fakes::FakeHost h;
-    fakes::FakePort p(h);
-    fakes::ScriptedPrinter pr(p);
-    fakes::RecordingOps o;
-    update::RunState s;
-    s.run_active = 1;
-    c.setup(p, pr, s, h);
-    serial::Line l{p, h, s.reply_timeout, s.stop_request, s.text};
-    auto r = make_package(1000);  // two blocks
-    update::transfer_image(l, s, *r, o, reply);
+    Rig t;
+    c.setup(t.port, t.printer, t.state, t.host);
+    t.run(1000);  // two blocks
 
-    EXPECT_EQ(o.log, c.log) << c.what;
-    EXPECT_EQ(s.stop_request, 1u) << c.what;
-    EXPECT_EQ(pr.blocks.size(), c.blocks_sent) << c.what;
+    EXPECT_EQ(t.ops.log, c.log) << c.what;
+    EXPECT_EQ(t.state.stop_request, 1u) << c.what;
+    EXPECT_EQ(t.printer.blocks.size(), c.blocks_sent) << c.what;
   }
 }
 
