@@ -124,6 +124,15 @@ TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
   EXPECT_EQ(state.stop_request, 0u);
 }
 
+TEST_F(Transfer, VerdictLineEndsWithCrAndAnyOneByteAfterIt) {
+  // The last verdict and the closing reply arrive together: the CR and the one byte after it
+  // (here not an LF) end the verdict, and the closing reply begins right behind them.
+  printer.block_answer = [](std::size_t) { return std::string("OK\rX"); };
+  run(1000);
+  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(state.stop_request, 0u);
+}
+
 TEST_F(Transfer, InputArrivingWithABlockIsDiscardedBeforeItsCrc) {
   // Noise that arrives while a block goes out, more than one drain request holds, must not be
   // read as the verdict on it.
@@ -195,6 +204,12 @@ TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
       {"block reply cut off after O",
        [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("O"); }; },
        {"OK", "O"}, 1},
+      // A reply word matches on all of its bytes, not on a part of them.
+      {"block reply OX",
+       [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("OX\r\n"); }; },
+       {"OK", "OX"}, 1},
+      {"closing reply WAIX", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "WAIX\r\n"; },
+       {"OK", "WAIX", "Bad printer response."}, 2},
       {"closing reply not WAIT", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "BUSY\r\n"; },
        {"OK", "BUSY", "Bad printer response."}, 2},
       {"closing reply missing", [&](auto&, auto& pr, auto&, auto&) { pr.closing_answer = silent; },
