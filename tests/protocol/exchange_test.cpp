@@ -254,15 +254,16 @@ TEST(EntryHandshake, FailedReadRequestCountsAsFourZeroBytes) {
 }
 
 // The variant-2 reply in two read requests that each hold an LF: each request adds the position
-// of its own LF among its own bytes, 5 + 4 for the first and 2 + 1 for the second; the 12 stay
-// below the 14 asked for, so the read runs into the timeout and the refusal reports 12.
-TEST(EntryHandshake, Variant2ReplyInTwoPiecesCountsTheLfOfEachPiece) {
+// of the first LF among its own bytes, 5 + 4 for the first and 3 + 1 for the second (its second LF
+// adds nothing). The 13 stay below the 14 asked for, so the read runs into the timeout and the
+// refusal reports 13.
+TEST(EntryHandshake, Variant2ReplyInTwoPiecesCountsTheFirstLfOfEachPiece) {
   Printer p({});
-  p.port.steps = {fakes::data("\x06"), fakes::data(b({0x02, 0x23}) + "01\n"), fakes::data("X\n")};
+  p.port.steps = {fakes::data("\x06"), fakes::data(b({0x02, 0x23}) + "01\n"), fakes::data("X\n\n")};
   auto r = make_record(kCodeA1B2C3, 2);
   EXPECT_EQ(p.handshake(*r), 0);
-  EXPECT_EQ(p.reply_count, 12);
-  EXPECT_EQ(p.work_start(7), bytes_of(b({0x02, 0x23}) + "01\nX\n"));
+  EXPECT_EQ(p.reply_count, 13);
+  EXPECT_EQ(p.work_start(8), bytes_of(b({0x02, 0x23}) + "01\nX\n\n"));
   EXPECT_EQ(p.port.writes.size(), 2u);
 }
 

@@ -124,13 +124,28 @@ TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
   EXPECT_EQ(state.stop_request, 0u);
 }
 
-TEST_F(Transfer, VerdictLineEndsWithCrAndAnyOneByteAfterIt) {
-  // The last verdict and the closing reply arrive together: the CR and the one byte after it
-  // (here not an LF) end the verdict, and the closing reply begins right behind them.
-  printer.block_answer = [](std::size_t) { return std::string("OK\rX"); };
-  run(1000);
-  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
-  EXPECT_EQ(state.stop_request, 0u);
+TEST(TransferLineEnd, CrAndTheOneByteAfterItEndAVerdict) {
+  // The last verdict and the closing reply follow each other: the CR and the one byte after it
+  // end the verdict, whatever that byte is and however late it comes within the reply timeout,
+  // and the closing reply begins right behind it.
+  struct Case {
+    const char* what;
+    const char* verdict;
+    const char* closing;
+    int pause;  // seconds between the verdict and the closing reply
+  } cases[] = {
+      {"any byte after the CR", "OK\rX", "WAIT\r\n", 0},
+      {"the byte after the CR a second later", "OK\r", "\nWAIT\r\n", 1},
+  };
+  for (const Case& c : cases) {
+    Rig t;
+    t.printer.block_answer = [&c](std::size_t) { return std::string(c.verdict); };
+    t.printer.closing_answer = c.closing;
+    t.printer.closing_delay = c.pause;
+    t.run(1000);
+    EXPECT_EQ(t.ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"})) << c.what;
+    EXPECT_EQ(t.state.stop_request, 0u) << c.what;
+  }
 }
 
 TEST_F(Transfer, InputArrivingWithABlockIsDiscardedBeforeItsCrc) {
