@@ -11,10 +11,8 @@
 // texts the plain options can, so a NUL byte is refused.
 //
 // Bad input gets a message on stderr and exit status 2; no record is written then.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
