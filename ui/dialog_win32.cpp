@@ -11,9 +11,9 @@
 #include "ui/dialog_text.h"
 #include "ui/platform_win32.h"
 #include "ui/resource.h"
+#include "ui/run_win32.h"
 #include "ui/settings_win32.h"
 #include "update/dialog_ops.h"
-#include "update/driver.h"
 #include "update/run_state.h"
 
 namespace ui {
@@ -176,7 +176,7 @@ void on_start(HWND dialog) {
   g_state.run_active = 1;
   save_settings(dialog);
   g_inside_run = true;
-  int result = update::run_update(g_ops, windows_platform(), g_state, pkg);
+  int result = run_update_from_dialog(g_ops, windows_platform(), g_state, pkg);
   g_inside_run = false;
   g_state.run_active = 0;
   if (result != 0) EndDialog(dialog, kResultFatal);
