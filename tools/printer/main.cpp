@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -153,18 +154,22 @@ void close_line(Line& l) {
   l.fd = -1;
 }
 
-// Sends one reply, byte by byte at the line rate when paced.
-void transmit(Line& l, const std::string& r) {
+// Sends one reply, byte by byte at the line rate when paced: as a UART that may start the reply at
+// `start` (or once the wire is free) and puts one byte out every byte time. No byte leaves before
+// its stop bit would be out; a late wake-up delays only the byte it was for, not the bytes after
+// it, so the printer's own lateness does not add up over a reply.
+void transmit(Line& l, const std::string& r, std::int64_t start) {
   if (l.byte_ns == 0) {
     write_all(l.fd, r.data(), r.size());
     return;
   }
+  std::int64_t end = std::max(l.tx_free, start);
   for (char c : r) {
-    const std::int64_t end = std::max(l.tx_free, now_ns()) + l.byte_ns;
+    end += l.byte_ns;
     sleep_until(end);  // the byte is at the far end once its stop bit is out
     write_all(l.fd, &c, 1);
-    l.tx_free = end;
   }
+  l.tx_free = end;
 }
 
 // What the printer knows about the time of one update. Paced, each reply has a time at which a
@@ -319,18 +324,21 @@ void receive(Session& s, const std::uint8_t* p, std::size_t n) {
     }
     if (s.machine.active()) ++tm.rx_bytes;
     const std::vector<std::string> replies = s.machine.take_replies();
-    if (!replies.empty() && l.byte_ns != 0) sleep_until(arrival);
-    std::int64_t due = arrival;  // when a UART would have the reply's last stop bit out
+    std::int64_t start = arrival;  // paced: a reply may start once the received byte's stop bit is in
     for (const std::string& r : replies) {
       if (s.opt.delay_ms != 0) {
-        sleep_until(now_ns() + static_cast<std::int64_t>(s.opt.delay_ms) * 1'000'000);
-        due += static_cast<std::int64_t>(s.opt.delay_ms) * 1'000'000;
+        const std::int64_t delay = static_cast<std::int64_t>(s.opt.delay_ms) * 1'000'000;
+        if (l.byte_ns != 0) {
+          start = std::max(start, l.tx_free) + delay;
+        } else {
+          sleep_until(now_ns() + delay);
+        }
       }
-      due = std::max(due, l.tx_free) + static_cast<std::int64_t>(r.size()) * l.byte_ns;
-      transmit(l, r);
+      transmit(l, r, start);
       ReplyTiming rt;
       rt.block = was_blocks;
-      if (l.byte_ns != 0) rt.late_ns = now_ns() - due;
+      // Paced, the wire's free time is when a UART would have had the reply's last stop bit out.
+      if (l.byte_ns != 0) rt.late_ns = now_ns() - l.tx_free;
       tm.replies.push_back(rt);
       tm.tx_bytes += r.size();
     }
@@ -423,6 +431,9 @@ int main(int argc, char** argv) {
     }
     // A pty has no UART: the printer paces the bytes itself.
     if (opt.baud != 0) s.line.byte_ns = kBitsPerByte * 1'000'000'000 / opt.baud;
+    // The kernel may let a timed sleep run over by the thread's timer slack (50 us by default),
+    // which would make every paced byte late by up to that much.
+    if (opt.baud != 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::printf("PTY %s\n", s.line.slave.c_str());
     std::fflush(stdout);
   } else {
