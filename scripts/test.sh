@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: natively, natively with sanitizers, and the Windows
-# build under Wine (unit tests and the end-to-end suite). Installs what is missing first.
+# Builds everything and runs every test: natively, natively with sanitizers, the Windows build
+# under Wine (unit tests and the end-to-end suite), and each fuzz target for a few seconds over its
+# seeds (clang; in a ctest run of their own, after the timing-bound tests). Installs what is
+# missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +10,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 status=0
-for preset in native native-asan windows; do
+for preset in native native-asan windows fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
@@ -18,7 +20,7 @@ wineprefix="$PWD/build/windows/wineprefix"
 cleanup() { WINEPREFIX="$wineprefix" wineserver -k 2>/dev/null || true; }
 trap cleanup EXIT
 
-for preset in native native-asan windows; do
+for preset in native native-asan windows fuzz; do
   echo "== ctest --preset $preset"
   ctest --preset "$preset" || status=1
 done
