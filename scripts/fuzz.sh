@@ -47,7 +47,7 @@ for t in "${targets[@]}"; do
     echo "   FAILED; the log is $run_dir/$t.log"
     grep -m3 -E 'property violated|ERROR:|runtime error' "$run_dir/$t.log" | sed 's/^/   /' || true
   fi
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' \
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' \
     "$run_dir/$t.log" | sed 's/^/   /' || true
   echo "   corpus: $(find "$corpus" -type f | wc -l) inputs"
   if [ $merge = 1 ]; then
