@@ -94,6 +94,10 @@ SEEDS = {
         "v3-scrambled": b"\x03\x01" + data("\x11") + data(ACCEPTED),
         "v3-scrambled-retry": b"\x03\x02" + data("\x11") + data(REFUSED) + data(ACCEPTED),
         "v3-plain-refused-twice": b"\x03\x00" + data(REFUSED) + data(REFUSED),
+        # A failed request completes the first reply read with zeros: refused, though the bytes
+        # that come later hold '0' '0' where the status would be.
+        "v3-failed-request-then-retry": b"\x03\x00" + data("\xce") + fail() + data("\x13" "00")
+        + data(ACCEPTED),
         "v5-invalid": b"\x05\x01" + data(ACCEPTED),
         "v255-invalid": b"\x07\x03" + data(ACCEPTED),
         "v4-stop-while-waiting": b"\x04\x01" + idle(2) + STOP + idle(3) + data(ACCEPTED),
