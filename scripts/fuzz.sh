@@ -68,6 +68,6 @@ if [ $coverage = 1 ]; then
   llvm-profdata merge -sparse "$run_dir"/*.profraw -o "$run_dir/all.profdata"
   echo "== source coverage of the core by the run corpora"
   llvm-cov report "${objects[@]:1}" -instr-profile="$run_dir/all.profdata" \
-    -ignore-filename-regex='(^|/)(tests|usr)/'
+    -compilation-dir="$PWD" -ignore-filename-regex='(^|/)(tests|usr)/'
 fi
 exit $status
