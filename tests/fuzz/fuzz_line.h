@@ -37,8 +37,8 @@
 #include "tests/support/fakes.h"
 
 // A property of the code under test does not hold: say which and crash, so that libFuzzer keeps
-// the input.
-// With ZORVEN_FUZZ_TRACE set in the environment it first prints what happened on the line.
+// the input. With ZORVEN_FUZZ_TRACE set in the environment it first prints what happened on the
+// line.
 #define FUZZ_CHECK(cond)                                          \
   do {                                                            \
     if (!(cond)) fuzz::violated(__FILE__, __LINE__, #cond);       \
