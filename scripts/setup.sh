@@ -12,6 +12,7 @@ packages=(
   wine wine32:i386
   xvfb xdotool x11-utils imagemagick
   lrzsz python3
+  clang libclang-rt-14-dev llvm
 )
 
 sudo_cmd=()

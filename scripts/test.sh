@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: natively, natively with sanitizers, and the Windows
-# build under Wine (unit tests and the end-to-end suite). Installs what is missing first.
+# Builds everything and runs every test: natively, natively with sanitizers, the Windows build
+# under Wine (unit tests and the end-to-end suite), and each fuzz target for a few seconds over its
+# seeds (clang; in a ctest run of their own, after the timing-bound tests). Installs what is
+# missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +15,7 @@ bash scripts/setup.sh
 wine_preset="$(bash scripts/wine_preset.sh)"
 presets=(native native-asan windows)
 if [ "$wine_preset" != windows ]; then presets+=("$wine_preset"); fi
+presets+=(fuzz)
 
 status=0
 for preset in "${presets[@]}"; do
@@ -45,4 +48,7 @@ else
   echo "== ctest --preset $wine_preset"
   ctest --preset "$wine_preset" || status=1
 fi
+# The fuzz targets last, alone: they keep both cores busy.
+echo "== ctest --preset fuzz"
+ctest --preset fuzz || status=1
 exit $status
