@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
                "once with the firmware package this program carries.",
                kProgram};
   app.set_version_flag("--version", version_text());
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   app.footer(
       "Examples:\n"
       "  zorven-cli info\n"
@@ -197,5 +197,6 @@ int main(int argc, char** argv) {
   }
   if (*info) return show_info(package::embedded());
   if (*list) return show_ports();
+  complain("A subcommand is required: update, info or ports");
   return kExitUsage;
 }
