@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ make
   libgtest-dev libgmock-dev googletest
   libboost-dev
+  libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xdotool x11-utils imagemagick
