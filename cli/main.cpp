@@ -75,9 +75,9 @@ int show_ports() {
 // The result file, written under a temporary name and renamed, so that a reader never sees half
 // of it.
 bool write_json(const std::string& path, const std::vector<cli::PortResult>& results) {
-  nlohmann::json all = nlohmann::json::array();
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
   for (const cli::PortResult& r : results) {
-    nlohmann::json j;
+    nlohmann::ordered_json j;
     j["port"] = r.port;
     j["serial_number"] = r.serial_number;
     j["outcome"] = cli::outcome_name(r.outcome);
@@ -89,7 +89,7 @@ bool write_json(const std::string& path, const std::vector<cli::PortResult>& res
     all.push_back(std::move(j));
   }
   // Bytes from the printer that are not UTF-8 are replaced rather than refused.
-  const std::string text = all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  const std::string text = all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
   const std::string tmp = path + ".tmp";
   {
     std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
