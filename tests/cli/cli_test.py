@@ -213,32 +213,32 @@ def case_variant3_retry(check, image):
 
 
 def case_ctrl_c(check, image):
+    """Ctrl-C with one run in its transfer and one waiting for a silent printer's handshake reply:
+    both stop where the dialog's STOP stops them, both ports are closed, nothing is logged."""
     work = fresh_dir("ctrl_c")
     with open(ARGS.v3_image, "rb") as f:
         image = f.read()
     # Paced at 19200 baud the transfer takes half a minute: Ctrl-C arrives during it. Variant 3
     # asks for no serial number, whose reply a paced line would deliver late.
-    printers = [Printer(ARGS.printer, work, "p%d" % i, V3_PRINTER + ["--baud", "19200"]) for i in range(2)]
+    transfer = Printer(ARGS.printer, work, "transfer", V3_PRINTER + ["--baud", "19200"])
+    silent = Printer(ARGS.printer, work, "silent", V3_PRINTER + ["--silent", "handshake"])
+    printers = [transfer, silent]
     try:
-        args = ["update", "--json", "result.json", "--baud", "19200"]
-        for p in printers:
-            args += ["--port", p.pty]
+        args = ["update", "--json", "result.json", "--baud", "19200", "--port", transfer.pty, "--port", silent.pty]
         cli = subprocess.Popen([ARGS.v3_cli] + args, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                text=True)
-        # Both transfers are under way once each port's announce line was answered and a few blocks
-        # went out; the printers count the blocks they took.
+        # The transfer is under way once the announce line was answered; the printers count the
+        # blocks they took.
         deadline = time.monotonic() + 60
-        seen = set()
         lines = []
-        while len(seen) < 2 and time.monotonic() < deadline:
+        while time.monotonic() < deadline:
             line = cli.stdout.readline()
             if not line:
                 break
             lines.append(line)
-            for p in printers:
-                if line.startswith(p.pty + ":") and line.rstrip().endswith(" - OK"):
-                    seen.add(p.pty)
-        check.that(len(seen) == 2, "transfers did not start: %r" % lines)
+            if line.startswith(transfer.pty + ":") and line.rstrip().endswith(" - OK"):
+                break
+        check.that(lines and lines[-1].rstrip().endswith(" - OK"), "transfer did not start: %r" % lines)
         time.sleep(2)
         cli.send_signal(signal.SIGINT)
         try:
@@ -249,19 +249,24 @@ def case_ctrl_c(check, image):
             check.that(False, "no exit after SIGINT")
         out = "".join(lines) + rest
         check.that(cli.returncode == 130, "exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
+        check.that(any(l.endswith(" - Process stopped.") for l in port_lines(out, transfer.pty)),
+                   "no \"Process stopped.\" in %r" % port_lines(out, transfer.pty))
+        # Stopped in the handshake, the run ends as the driver ends a failed handshake.
+        check.that(any(l.endswith(" - No communication.") for l in port_lines(out, silent.pty)),
+                   "silent port: %r" % port_lines(out, silent.pty))
+        # The ports were closed: a printer serving one update ends when its pty hangs up.
         for p in printers:
-            check.that(any(l.endswith(" - Process stopped.") for l in port_lines(out, p.pty)),
-                       "%s: no \"Process stopped.\" in %r" % (p.pty, port_lines(out, p.pty)))
-            # The port was closed: the printer saw its updater go and ended its one update.
             check.that(p.wait_exit() == 0, "%s: printer still running" % p.pty)
-            check.that("the updater closed the port" in p.stderr_text(), "%s: printer did not see the close" % p.pty)
+        check.that("the updater closed the port" in transfer.stderr_text(), "transfer: printer did not see the close")
         check.that(log_lines(work) == [], "production log written for a stopped run: %r" % log_lines(work))
         with open(os.path.join(work, "result.json")) as f:
             results = json.load(f)
         check.that([r["outcome"] for r in results] == ["stopped", "stopped"], "outcomes %r" %
                    [r["outcome"] for r in results])
-        check.that(all(0 < r["bytes_acknowledged"] < len(image) for r in results), "bytes acknowledged %r" %
-                   [r["bytes_acknowledged"] for r in results])
+        check.that(0 < results[0]["bytes_acknowledged"] < len(image), "bytes acknowledged %r" %
+                   results[0]["bytes_acknowledged"])
+        check.that(results[1]["bytes_acknowledged"] == 0, "silent port acknowledged %r" %
+                   results[1]["bytes_acknowledged"])
     finally:
         for p in printers:
             p.stop()
