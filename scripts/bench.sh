@@ -11,6 +11,9 @@
 #     on its own pty with a relay between them that keeps rx's input purge from eating blocks,
 #     in the same run, its steady state taken from two file sizes.
 # (c) the updater's CPU time during the paced run as a share of wall time, and its peak memory.
+# (d) zorven-cli natively: four printers paced at 115200 baud updated at once, the wall time beside
+#     one printer's wire-time limit and the CPU time per port.
+# (e) zorven-cli natively at instant speed: its block rate beside XMODEM-1K of the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,5 +21,8 @@ if [ "${1:-}" != "--no-build" ]; then
   bash scripts/setup.sh
   cmake --preset windows >/dev/null
   cmake --build --preset windows
+  cmake --preset native >/dev/null
+  cmake --build --preset native
 fi
-exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/windows}"
+python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/windows}"
+exec python3 scripts/bench_cli.py --build-dir "${ZORVEN_BENCH_NATIVE_BUILD:-build/native}"
