@@ -15,6 +15,7 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -119,7 +120,9 @@ def check_finished(check, printer, result, serial, image):
 def case_four_ports(check, image):
     work = fresh_dir("four_ports")
     serials = ["ZP-4100%d" % i for i in range(4)]
-    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s]) for i, s in enumerate(serials)]
+    # One printer asks for some blocks again: they are acknowledged once.
+    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s] + (["--retry-every", "97"] if i == 2 else []))
+                for i, s in enumerate(serials)]
     try:
         ports = [p.pty for p in printers]
         args = ["update", "--baud", "115200", "--json", "result.json"]
@@ -322,6 +325,11 @@ def case_usage(check, image):
         check.that("identification query" not in printer.stderr_text(), "a usage error reached the printer")
         rc, out, err = run_cli(["--help"], work, limit=30)
         check.that(rc == 0 and "Example" in out and "update" in out, "--help: %d %r" % (rc, out))
+        # Every port offered is a serial device that exists.
+        rc, out, err = run_cli(["ports"], work, limit=30)
+        check.that(rc == 0, "ports: exit status %d" % rc)
+        for name in out.splitlines():
+            check.that(os.path.exists(name) and stat.S_ISCHR(os.stat(name).st_mode), "ports offers %r" % name)
     finally:
         printer.stop()
 
