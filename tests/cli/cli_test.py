@@ -164,7 +164,7 @@ def case_one_failing(check, image):
         printers = [Printer(ARGS.printer, work, "good%d" % i, ["--serial", "ZP-GOOD%d" % i]) for i in range(3)]
         printers.insert(1, Printer(ARGS.printer, work, "bad", ["--serial", "ZP-BAD"] + fault))
         try:
-            args = ["update", "--json", "result.json", "--baud", "57600"]
+            args = ["update", "--json", "result.json", "--baud", "57600", "--log", "station-log.txt"]
             for p in printers:
                 args += ["--port", p.pty]
             rc, out, err = run_cli(args, work)
@@ -178,9 +178,10 @@ def case_one_failing(check, image):
                                                                             results[:1] + results[2:]))]
             for p, r, s in good:
                 check_finished(check, p, r, s, image)
-            logged = log_lines(work)
+            logged = log_lines(work, "station-log.txt")
             check.that(sorted(l.split(";")[0] for l in logged) == ["ZP-GOOD0", "ZP-GOOD1", "ZP-GOOD2"],
                        "%s: production log %r" % (name, logged))
+            check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "%s: default log written" % name)
         finally:
             for p in printers:
                 p.stop()
