@@ -17,6 +17,7 @@
 #include "cli/output.h"
 #include "cli/run_ports.h"
 #include "package/package.h"
+#include "ui/dialog_text.h"
 #include "update/production_log.h"
 
 namespace cli {
@@ -31,7 +32,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 130;  // the shell's status after SIGINT
 
 constexpr char kProgram[] = "zorven-cli";
-constexpr char kNoPackageText[] = "No data found in file.";  // as the dialog says it
 
 void say(const std::string& text) {
   const std::string line = text + "\n";
@@ -54,7 +54,7 @@ int speed_index(std::uint32_t baud) {
 
 int show_info(const package::Record& pkg) {
   if (!package::is_present(pkg)) {
-    complain(kNoPackageText);
+    complain(ui::kNoPackageText);
     return kExitFailed;
   }
   const package::Text tag = package::log_tag(pkg);
@@ -111,7 +111,7 @@ bool write_json(const std::string& path, const std::vector<cli::PortResult>& res
 int update_ports(const cli::RunRequest& request, const std::string& json_path) {
   const package::Record& pkg = package::embedded();
   if (!package::is_present(pkg)) {
-    complain(kNoPackageText);
+    complain(ui::kNoPackageText);
     return kExitFailed;
   }
   cli::install_stop_handler();

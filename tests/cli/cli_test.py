@@ -107,6 +107,8 @@ def port_lines(stdout, port):
 
 def check_finished(check, printer, result, serial, image):
     """A port whose update finished: the image byte for byte, and its result entry."""
+    # The printer writes the image out after its WAIT, and ends once the port is closed.
+    check.that(printer.wait_exit() == 0, "%s: printer did not end its update" % printer.pty)
     check.that(printer.image() == image, "%s: image received differs from the package's" % printer.pty)
     check.that(result["outcome"] == "finished", "%s: outcome %s" % (printer.pty, result["outcome"]))
     check.that(result["serial_number"] == serial, "%s: serial %r" % (printer.pty, result["serial_number"]))
@@ -129,7 +131,7 @@ def case_four_ports(check, image):
         for p in ports:
             args += ["--port", p]
         rc, out, err = run_cli(args, work)
-        check.that(rc == 0, "exit status %d, stderr %r" % (rc, err))
+        check.that(rc == 0, "exit status %d, stderr %r\n%s" % (rc, err, out))
         check.that("\x1b" not in out, "control characters in output that is not a terminal")
         with open(os.path.join(work, "result.json")) as f:
             results = json.load(f)
@@ -160,6 +162,7 @@ FAULTS = [
 
 def case_one_failing(check, image):
     for name, fault in FAULTS:
+        before = len(check.failures)
         work = fresh_dir("one_failing_" + name)
         printers = [Printer(ARGS.printer, work, "good%d" % i, ["--serial", "ZP-GOOD%d" % i]) for i in range(3)]
         printers.insert(1, Printer(ARGS.printer, work, "bad", ["--serial", "ZP-BAD"] + fault))
@@ -182,6 +185,8 @@ def case_one_failing(check, image):
             check.that(sorted(l.split(";")[0] for l in logged) == ["ZP-GOOD0", "ZP-GOOD1", "ZP-GOOD2"],
                        "%s: production log %r" % (name, logged))
             check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "%s: default log written" % name)
+            if len(check.failures) > before:
+                print(out)
         finally:
             for p in printers:
                 p.stop()
@@ -352,6 +357,21 @@ def case_info(check, image):
     check.that("image SHA-256:    " + hashlib.sha256(image).hexdigest() in p.stdout, "default digest: %r" % p.stdout)
 
 
+def case_empty_package(check, image):
+    """A program whose package is empty says so, as the dialog's START does, and opens nothing."""
+    work = fresh_dir("empty_package")
+    printer = Printer(ARGS.printer, work, "idle", [])
+    try:
+        for args in (["update", "--port", printer.pty], ["info"]):
+            p = subprocess.run([ARGS.empty_cli] + args, cwd=work, capture_output=True, text=True, timeout=30)
+            check.that(p.returncode == 1, "%r: exit status %d" % (args, p.returncode))
+            check.that("No data found in file." in p.stderr, "%r: %r" % (args, p.stderr))
+        check.that("identification query" not in printer.stderr_text(), "the empty package reached the printer")
+        check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "production log written")
+    finally:
+        printer.stop()
+
+
 def main():
     global ARGS
     ap = argparse.ArgumentParser()
@@ -360,6 +380,7 @@ def main():
     ap.add_argument("--printer", required=True)
     ap.add_argument("--image", required=True)
     ap.add_argument("--work", required=True)
+    ap.add_argument("--empty-cli")
     ap.add_argument("--v3-cli")
     ap.add_argument("--v3-image")
     ap.add_argument("--info-cli")

@@ -46,6 +46,11 @@ def main():
             failures.append("control characters in output that is not a terminal")
         with open(image_path, "rb") as f:
             image = f.read()
+        # The printer writes the image out after its WAIT, and ends once the port is closed.
+        try:
+            printer.wait(30)
+        except subprocess.TimeoutExpired:
+            failures.append("the printer did not end its update")
         got = open(received, "rb").read() if os.path.exists(received) else None
         if got != image:
             failures.append("image received differs from the package's (%s bytes)" % (None if got is None else len(got)))
