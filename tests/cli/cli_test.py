@@ -357,6 +357,29 @@ def case_info(check, image):
     check.that("image SHA-256:    " + hashlib.sha256(image).hexdigest() in p.stdout, "default digest: %r" % p.stdout)
 
 
+def case_paced_query(check, image):
+    """Variant 4 over lines paced at 115200 baud: the rest of each identification reply arrives
+    after the query has read the serial number, and must not be taken for the handshake's reply."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    work = fresh_dir("paced_query")
+    serials = ["ZP-PACED%d" % i for i in range(2)]
+    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s, "--baud", "115200"]) for i, s in enumerate(serials)]
+    try:
+        args = [ARGS.v4_small_cli, "update", "--baud", "115200", "--json", "result.json"]
+        for p in printers:
+            args += ["--port", p.pty]
+        p = subprocess.run(args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
+        check.that(p.returncode == 0, "exit status %d: %s" % (p.returncode, p.stdout))
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        for pr, r, s in zip(printers, results, serials):
+            check_finished(check, pr, r, s, small)
+    finally:
+        for p in printers:
+            p.stop()
+
+
 def case_empty_package(check, image):
     """A program whose package is empty says so, as the dialog's START does, and opens nothing."""
     work = fresh_dir("empty_package")
@@ -381,6 +404,8 @@ def main():
     ap.add_argument("--image", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("--empty-cli")
+    ap.add_argument("--v4-small-cli")
+    ap.add_argument("--v4-small-image")
     ap.add_argument("--v3-cli")
     ap.add_argument("--v3-image")
     ap.add_argument("--info-cli")

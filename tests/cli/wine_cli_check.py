@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """zorven-cli.exe under Wine: one whole update through a COM port of the test prefix that leads to
 a virtual printer's pty; exit status 0, the image received byte for byte, the production log line
-and the JSON result.
+and the JSON result. Then Ctrl-C (SIGINT to the Wine process, which Wine hands to the console
+control handler) during a transfer over a line paced at 115200 baud: "Process stopped.", exit
+status 130, no production log line.
 
 usage: wine_cli_check.py WINE_RUN ZORVEN_CLI_EXE ZORVEN_PRINTER PORTS_DIR COMn IMAGE WORK_DIR
 """
@@ -73,9 +75,66 @@ def main():
                 printer.wait()
         if os.path.lexists(link):
             os.remove(link)
+    if not failures:
+        failures += stop_run(wine_run, exe, printer_exe, link, com, work)
     for f in failures:
         print("FAIL:", f)
     return 1 if failures else 0
+
+
+def stop_run(wine_run, exe, printer_exe, link, com, work):
+    failures = []
+    work = os.path.join(work, "stop")
+    os.makedirs(work)
+    with open(os.path.join(work, "printer.err"), "w") as err:
+        printer = subprocess.Popen([printer_exe, "--link", link, "--once", "--serial", SERIAL, "--baud", "115200"],
+                                   stdout=subprocess.DEVNULL, stderr=err)
+    try:
+        end = time.monotonic() + 10
+        while not os.path.islink(link) and time.monotonic() < end:
+            time.sleep(0.05)
+        cli = subprocess.Popen([wine_run, exe, "update", "--port", com, "--baud", "115200", "--json", "result.json"],
+                               cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
+        lines = []
+        end = time.monotonic() + RUN_LIMIT
+        while time.monotonic() < end:
+            line = cli.stdout.readline()
+            if not line:
+                break
+            lines.append(line)
+            if line.rstrip().endswith(" - OK"):
+                break
+        time.sleep(2)
+        cli.send_signal(signal.SIGINT)
+        try:
+            rest, err = cli.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            cli.kill()
+            rest, err = cli.communicate()
+            failures.append("no exit after SIGINT")
+        out = "".join(lines) + rest
+        print(out, end="")
+        if cli.returncode != 130:
+            failures.append("exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
+        if not any(l.endswith(" - Process stopped.") for l in out.splitlines()):
+            failures.append("no \"Process stopped.\"")
+        if os.path.exists(os.path.join(work, "sn_build.txt")):
+            failures.append("production log written for a stopped run")
+        result_path = os.path.join(work, "result.json")
+        results = json.load(open(result_path)) if os.path.exists(result_path) else None
+        if results is None or [r["outcome"] for r in results] != ["stopped"]:
+            failures.append("result %r" % results)
+    finally:
+        if printer.poll() is None:
+            printer.send_signal(signal.SIGTERM)
+            try:
+                printer.wait(10)
+            except subprocess.TimeoutExpired:
+                printer.kill()
+                printer.wait()
+        if os.path.lexists(link):
+            os.remove(link)
+    return failures
 
 
 if __name__ == "__main__":
