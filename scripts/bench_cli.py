@@ -77,24 +77,22 @@ def main():
     printer = os.path.join(build, "tools", "zorven-printer")
     work = tempfile.mkdtemp(prefix="zorven-bench-cli-")
     try:
-        # Paced: a package of the same size as the shipped one whose variant asks for no serial
-        # number (see docs/benchmark.md).
-        paced_cli = os.path.join(build, "tests", "cli", "zorven-cli-bench")
-        pkg = harness.Package(os.path.join(build, "packages", "cli_bench.bin"))
-        total = bench_update.wire_bytes(pkg, "")
+        cli = os.path.join(build, "cli", "zorven-cli")
+        pkg = harness.Package(os.path.join(build, "packages", "default.bin"))
+        # Each printer answers the identification query with its own serial number of this length.
+        total = bench_update.wire_bytes(pkg, "ZP-BENCH-p0")
         limit = total * bench_update.BITS_PER_BYTE / BAUD
         print("== (d) zorven-cli, %d printers paced at %d baud, updated at once (natively)" % (PORTS, BAUD))
         print("  package: variant %d, %d image bytes; one printer's wire-time limit %.2f s" % (pkg.variant, pkg.length,
                                                                                               limit))
-        wall, cpu, summaries = run(paced_cli, printer, pkg, work, ["--baud", str(BAUD)], PORTS, BAUD)
+        wall, cpu, summaries = run(cli, printer, pkg, work, ["--baud", str(BAUD)], PORTS, BAUD)
         for i, (s, _) in enumerate(summaries):
             print("  printer %d: %s, first byte to WAIT %.2f s" % (i, s.group(1), float(s.group(6))))
         print("  zorven-cli start to exit: %.2f s = %.3f x the limit" % (wall, wall / limit))
         print("  zorven-cli CPU %.2f s over %.2f s wall: %.2f %% per port" % (cpu, wall, 100 * cpu / wall / PORTS))
 
         print("== (e) zorven-cli, one printer answering at once (natively)")
-        pkg = harness.Package(os.path.join(build, "packages", "default.bin"))
-        wall, cpu, summaries = run(os.path.join(build, "cli", "zorven-cli"), printer, pkg, work, [], 1, BAUD)
+        wall, cpu, summaries = run(cli, printer, pkg, work, [], 1, BAUD)
         ph = summaries[0][1]
         print("  block phase: %s blocks in %s s: %s blocks/s, %s ms/block, %s bytes/s"
               % (ph.group(1), ph.group(2), ph.group(3), ph.group(4), ph.group(5)))
