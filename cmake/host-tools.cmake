@@ -6,6 +6,7 @@ include(ExternalProject)
 set(ZORVEN_HOST_DIR ${CMAKE_BINARY_DIR}/host)
 set(ZORVEN_HOST_MKPACKAGE ${ZORVEN_HOST_DIR}/tools/zorven-mkpackage)
 set(ZORVEN_HOST_PRINTER ${ZORVEN_HOST_DIR}/tools/zorven-printer)
+set(ZORVEN_HOST_PACKAGE_IMAGE ${ZORVEN_HOST_DIR}/tools/zorven-package-image)
 
 ExternalProject_Add(zorven_host_tools
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
@@ -14,7 +15,7 @@ ExternalProject_Add(zorven_host_tools
              -DCMAKE_C_COMPILER=cc -DCMAKE_CXX_COMPILER=c++ -DCMAKE_ASM_COMPILER=cc
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${ZORVEN_HOST_MKPACKAGE} ${ZORVEN_HOST_PRINTER})
+  BUILD_BYPRODUCTS ${ZORVEN_HOST_MKPACKAGE} ${ZORVEN_HOST_PRINTER} ${ZORVEN_HOST_PACKAGE_IMAGE})
 
 add_executable(zorven-mkpackage IMPORTED GLOBAL)
 set_target_properties(zorven-mkpackage PROPERTIES IMPORTED_LOCATION ${ZORVEN_HOST_MKPACKAGE})
@@ -22,3 +23,6 @@ add_dependencies(zorven-mkpackage zorven_host_tools)
 add_executable(zorven-printer IMPORTED GLOBAL)
 set_target_properties(zorven-printer PROPERTIES IMPORTED_LOCATION ${ZORVEN_HOST_PRINTER})
 add_dependencies(zorven-printer zorven_host_tools)
+add_executable(zorven-package-image IMPORTED GLOBAL)
+set_target_properties(zorven-package-image PROPERTIES IMPORTED_LOCATION ${ZORVEN_HOST_PACKAGE_IMAGE})
+add_dependencies(zorven-package-image zorven_host_tools)

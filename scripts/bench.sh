@@ -15,6 +15,9 @@
 # Beside zorven.exe, in the same run: a bare block loop without a dialog (the platform's floor),
 # zorven-timed.exe (each step of a block's pass timed), the printer's own lateness and the
 # updater's turnaround per block, and the start-up time against a minimal dialog program.
+# (d) zorven-cli natively: four printers paced at 115200 baud updated at once, the wall time beside
+#     one printer's wire-time limit and the CPU time per port.
+# (e) zorven-cli natively at instant speed: its block rate beside XMODEM-1K of the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,10 +27,13 @@ if [ "${1:-}" != "--no-build" ]; then
   bash scripts/setup.sh
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  cmake --preset native >/dev/null
+  cmake --build --preset native
 fi
 # ZORVEN_BENCH_BASELINE: an earlier zorven.exe, measured in turn with the current one.
 baseline=()
 if [ -n "${ZORVEN_BENCH_BASELINE:-}" ]; then
   baseline=(--baseline "$ZORVEN_BENCH_BASELINE")
 fi
-exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/$preset}" "${baseline[@]}"
+python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/$preset}" "${baseline[@]}"
+exec python3 scripts/bench_cli.py --build-dir "${ZORVEN_BENCH_NATIVE_BUILD:-build/native}"

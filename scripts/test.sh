@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: natively, natively with sanitizers, the Windows build
-# under Wine (unit tests and the end-to-end suite), and each fuzz target for a few seconds over its
-# seeds (clang; in a ctest run of their own, after the timing-bound tests). Installs what is
-# missing first.
+# Builds everything and runs every test: natively, natively with sanitizers (AddressSanitizer and
+# UndefinedBehaviorSanitizer; ThreadSanitizer), the Windows build under Wine (unit tests and the
+# end-to-end suite), and each fuzz target for a few seconds over its seeds (clang; in a ctest run
+# of their own, after the timing-bound tests). Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +13,7 @@ bash scripts/setup.sh
 # Windows tests run on the 64-bit build of the same sources, and the 32-bit program's file
 # checks (which run nothing) still run on the shipped build.
 wine_preset="$(bash scripts/wine_preset.sh)"
-presets=(native native-asan windows)
+presets=(native native-asan native-tsan windows)
 if [ "$wine_preset" != windows ]; then presets+=("$wine_preset"); fi
 presets+=(fuzz)
 
@@ -33,7 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for preset in native native-asan; do
+for preset in native native-asan native-tsan; do
   echo "== ctest --preset $preset"
   ctest --preset "$preset" || status=1
 done

@@ -2,6 +2,7 @@
 // exclusively, raw, at one of the speeds of the speed table with 8 data bits, no parity and one
 // stop bit. Hardware flow control and XON/XOFF on receiving stay as the port had them; XON/XOFF
 // on sending is switched off, since the image is binary and holds those bytes.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -58,16 +59,24 @@ bool line_settings_took(const termios& t, speed_t code) {
          (t.c_oflag & OPOST) == 0 && (t.c_lflag & ICANON) == 0;
 }
 
-int refuse(int fd) {
+// Closes the descriptor and leaves errno telling why the port was refused, for a caller that
+// reports the reason.
+int refuse(int fd, int reason) {
   ::close(fd);
+  errno = reason;
   return -1;
 }
+
+int refuse(int fd) { return refuse(fd, errno); }
 
 }  // namespace
 
 int open_port(const char* name, std::uint32_t speed) {
   speed_t code{};
-  if (name == nullptr || !speed_code(speed, code)) return -1;
+  if (name == nullptr || !speed_code(speed, code)) {
+    errno = EINVAL;
+    return -1;
+  }
 
   // Non-blocking: neither the open (which could wait for carrier) nor a later write may block
   // past the port's deadlines. No controlling terminal: the printer must not be able to send
@@ -78,7 +87,7 @@ int open_port(const char* name, std::uint32_t speed) {
   // Held exclusively, as on Windows. TIOCEXCL keeps later opens out (except a privileged
   // one's), and the lock is the convention other serial programs honour; a port that another
   // program has locked is refused.
-  if (!::isatty(fd)) return refuse(fd);
+  if (!::isatty(fd)) return refuse(fd, ENOTTY);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(fd);
   if (::ioctl(fd, TIOCEXCL) != 0) return refuse(fd);
 
@@ -87,7 +96,8 @@ int open_port(const char* name, std::uint32_t speed) {
   make_line_settings(t, code);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) return refuse(fd);
   termios back{};
-  if (::tcgetattr(fd, &back) != 0 || !line_settings_took(back, code)) return refuse(fd);
+  if (::tcgetattr(fd, &back) != 0) return refuse(fd);
+  if (!line_settings_took(back, code)) return refuse(fd, EINVAL);
   return fd;
 }
 

@@ -14,8 +14,9 @@ constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kShareNone = 0;  // exclusive: no other program can open the port meanwhile
 constexpr BYTE kDataBits = 8;
 
-// Written by every open; one record for the program, as the port's time-outs are fixed.
-COMMTIMEOUTS g_timeouts;
+// Written by every open; one record per thread, so that ports opened on several threads at once
+// do not write the same record.
+thread_local COMMTIMEOUTS g_timeouts;
 
 HANDLE open_device(const Win32Api& api, const char* path) {
   return api.create_file(path, kAccess, kShareNone, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -34,7 +34,7 @@ class PosixPort final : public Port {
 // Opens the named device exclusively, raw, at `speed` with 8 data bits, no parity, one stop bit
 // and no XON/XOFF on output. Returns the descriptor (non-blocking), or -1. Only the speeds of the
 // speed table are accepted, and a device that is not a terminal, or that does not take the line
-// settings, is refused.
+// settings, is refused. On -1, errno says why (EBUSY or EWOULDBLOCK: held by another program).
 int open_port(const char* name, std::uint32_t speed);
 
 }  // namespace serial

@@ -21,6 +21,8 @@ inline constexpr std::size_t kClockTextSize = 64;
 inline constexpr std::size_t kEntryTextSize = 16;
 
 inline constexpr char kNoVersionText[] = "Incorrect version.";
+// What START says when the program carries an empty package.
+inline constexpr char kNoPackageText[] = "No data found in file.";
 
 // The port numbers to offer, in list order: 1 to 4, then, when the discovery count is non-zero,
 // every number from 5 to 255 whose presence flag is 1. Returns how many were written to `out`

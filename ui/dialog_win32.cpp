@@ -23,7 +23,6 @@ namespace {
 
 constexpr char kStartText[] = "START";
 constexpr char kStopText[] = "STOP";
-constexpr char kNoPackageText[] = "No data found in file.";
 // Error boxes carry no caption of their own; the platform supplies its default.
 constexpr UINT kErrorBoxStyle = MB_OK | MB_ICONERROR;
 

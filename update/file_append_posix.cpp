@@ -1,6 +1,12 @@
 // Appending on POSIX systems: O_APPEND moves to the end of the file atomically with each write,
-// so processes appending to the same file never overwrite each other's lines.
+// so processes appending to the same file never overwrite each other's lines. A write to a
+// regular file is not promised to be whole, though (a signal or a full disk can cut it short),
+// so the write also holds an exclusive lock on the file: updaters in other processes and on other
+// threads (each with its own open file) take their turn, and a reader that locks sees whole lines.
+// If the lock cannot be had the line is still appended, as it would be without it.
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,9 +21,13 @@ constexpr mode_t kNewFileMode = 0666;  // narrowed by the process's umask
 bool append_file(const char* name, const char* data, std::size_t n) {
   int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileMode);
   if (fd < 0) return false;
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
   ssize_t ignored = ::write(fd, data, n);  // a lost line is not reported
   (void)ignored;
-  ::close(fd);
+  ::close(fd);  // also releases the lock
   return true;
 }
 

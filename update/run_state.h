@@ -19,6 +19,9 @@ struct RunState {
   std::uint32_t run_active = 0;    // set by the dialog while a run is under way
   char text[kTextBufferSize] = {};
   char serial_number[kSerialNumberSize] = {};
+  // Image bytes the printer has acknowledged with OK in this run's transfer; for front ends that
+  // report more than the progress bar's percent.
+  std::uint32_t bytes_acknowledged = 0;
 };
 
 }  // namespace update

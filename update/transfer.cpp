@@ -65,6 +65,7 @@ void transfer_image(serial::Line& line, RunState& state, const package::Record& 
   const std::uint32_t length = package::image_length(pkg);
   const std::uint8_t* next = package::image(pkg);
   std::uint32_t remaining = length;
+  state.bytes_acknowledged = 0;
 
   // Announce.
   char announce[kAnnounceBufferSize];
@@ -104,6 +105,7 @@ void transfer_image(serial::Line& line, RunState& state, const package::Record& 
     if (begins_with(reply, got, package::kWordOk)) {
       next += n;
       remaining -= n;
+      state.bytes_acknowledged += n;
     } else if (begins_with(reply, got, package::kWordRetry)) {
       ops.add_log_line(package::kWordRetry);  // the same block goes out again
     } else {

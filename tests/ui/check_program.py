@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks the finished Windows program file: a 32-bit x86 PE that imports only Windows' own DLLs,
 has ASLR and DEP switched on, carries the application manifest as resource 1 of type 24 and holds
-none of the given build paths.
+none of the given build paths. With --console: a console program, whose manifest asks for no
+common controls.
 
-usage: check_program.py --objdump OBJDUMP --exe PROGRAM [--forbid PATH ...]
+usage: check_program.py [--console] --objdump OBJDUMP --exe PROGRAM [--forbid PATH ...]
 """
 import argparse
 import re
@@ -101,14 +102,23 @@ def resource(data, type_id, name_id):
     return data[off:off + size]
 
 
-def check_manifest(data, errors):
+def check_console(tool, exe, errors):
+    out = objdump(tool, "-p", exe)
+    m = re.search(r"^Subsystem\s+([0-9a-fA-F]+)", out, re.M)
+    if not m or int(m.group(1), 16) != 3:
+        errors.append("not a console program (subsystem 3)")
+
+
+def check_manifest(data, errors, console):
     manifest = resource(data, RT_MANIFEST, MANIFEST_ID)
     if manifest is None:
         errors.append("no manifest resource (type 24, id 1)")
         return
     text = manifest.decode("utf-8", "replace")
-    for needed in ('name="Microsoft.Windows.Common-Controls"', 'version="6.0.0.0"', 'processorArchitecture="x86"',
-                   'level="asInvoker"', 'uiAccess="false"'):
+    needed_all = ['processorArchitecture="x86"', 'level="asInvoker"', 'uiAccess="false"']
+    if not console:
+        needed_all += ['name="Microsoft.Windows.Common-Controls"', 'version="6.0.0.0"']
+    for needed in needed_all:
         if needed not in text:
             errors.append("manifest lacks " + needed)
 
@@ -126,13 +136,16 @@ def main():
     ap.add_argument("--objdump", required=True)
     ap.add_argument("--exe", required=True)
     ap.add_argument("--forbid", action="append", default=[])
+    ap.add_argument("--console", action="store_true")
     args = ap.parse_args()
     with open(args.exe, "rb") as f:
         data = f.read()
     errors = []
     check_header(args.objdump, args.exe, errors)
     check_private_headers(args.objdump, args.exe, errors)
-    check_manifest(data, errors)
+    check_manifest(data, errors, args.console)
+    if args.console:
+        check_console(args.objdump, args.exe, errors)
     check_paths(data, args.forbid, errors)
     for e in errors:
         print("FAIL:", e)

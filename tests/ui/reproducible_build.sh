@@ -14,7 +14,7 @@ cmake -S "$src" -B "$work" -G Ninja \
   "$@" >"$work.configure.log" 2>&1 || { cat "$work.configure.log"; exit 1; }
 cmake --build "$work" --target "$target" -j2 >"$work.build.log" 2>&1 || { tail -50 "$work.build.log"; exit 1; }
 
-second=$(find "$work/ui" -maxdepth 1 -name "$target.exe" | head -n 1)
+second=$(find "$work/ui" "$work/cli" -maxdepth 1 -name "$target.exe" 2>/dev/null | head -n 1)
 [ -n "$second" ] || { echo "FAIL: $target.exe not built in $work"; exit 1; }
 if cmp "$reference" "$second"; then
   echo "ok: $reference and $second are identical"

@@ -1,0 +1,81 @@
+// What the command-line program needs from the operating system: the stop request of Ctrl-C,
+// whole-line output, whether the output is a terminal, the serial ports there are, replacing a
+// file in one step, and the operating system as one port's update run sees it.
+// console_posix.cpp and console_win32.cpp implement it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "update/platform.h"
+#include "update/run_state.h"
+
+namespace cli {
+
+// Ctrl-C (SIGINT and SIGTERM on Linux, the console control handler on Windows) only sets a flag;
+// each run's message pump reads it.
+void install_stop_handler();
+bool stop_requested();
+
+// Whether standard output is a terminal that can redraw a line in place.
+bool output_is_terminal();
+
+// Writes all n bytes to standard output (or standard error) as one request where the system
+// allows it. Callers serialise.
+void write_out(const char* data, std::size_t n);
+void write_err(const char* data, std::size_t n);
+
+// The ports a user could pass, in the order to offer them.
+std::vector<std::string> list_ports();
+
+// Puts `from` in the place of `to` in one step, replacing an existing file.
+bool replace_file(const char* from, const char* to);
+
+inline constexpr std::size_t kReasonSize = 512;
+
+// The plain-words reason for an open of `name` that failed with the system's error code (errno,
+// or GetLastError), into dst (cap bytes, terminated).
+void open_failure_text(const char* name, long error, char* dst, std::size_t cap);
+
+// The operating system as one port's update run sees it: its own port object, the calendar
+// clock, a pump that turns Ctrl-C into the dialog's STOP for this run, the local time and the
+// production log named on the command line.
+class ConsolePlatform : public update::Platform, public serial::Host {
+ public:
+  ConsolePlatform(update::RunState& state, const char* log_file) : state_(state), log_file_(log_file) {}
+  virtual ~ConsolePlatform() = default;
+
+  serial::Host& host() override { return *this; }
+  update::LocalTime local_time() override;
+  // The driver names the dialog's production log; this program appends to the one it was given.
+  bool append_file(const char* file_name, const char* data, std::size_t n) override;
+
+  std::int64_t now_seconds() override;
+  // Where the dialog's STOP arrives, Ctrl-C arrives too: the run-active flag is cleared and the
+  // stop request raised, so the driver stops at the same points.
+  void pump_one() override;
+
+  // Whether this run took the stop request of Ctrl-C.
+  bool stopped() const { return stopped_; }
+  // Why the last open failed, in plain words (empty when nothing failed).
+  const char* open_failure() const { return open_failure_; }
+
+ protected:
+  // Keeps the plain-words reason of a failed open.
+  void note_open_failure(const char* name, long error) { open_failure_text(name, error, open_failure_, sizeof open_failure_); }
+
+ private:
+  update::RunState& state_;
+  const char* log_file_;
+  bool stopped_ = false;
+  char open_failure_[kReasonSize] = {};
+};
+
+// A platform with its own port object; made before the runs start.
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, const char* log_file);
+
+
+}  // namespace cli

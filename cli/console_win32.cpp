@@ -1,0 +1,130 @@
+// The command-line program on Windows: the console control handler, the console, COM names and
+// the GetLastError of a failed open in plain words.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/console.h"
+#include "serial/discovery.h"
+#include "serial/port_win32.h"
+#include "ui/dialog_text.h"
+
+namespace cli {
+
+namespace {
+
+constexpr DWORD kVirtualTerminalProcessing = 0x0004;  // ENABLE_VIRTUAL_TERMINAL_PROCESSING
+
+std::atomic<bool> g_stop{false};
+
+// Runs on a thread of its own that the system starts; it only sets the flag.
+BOOL WINAPI on_console_control(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      g_stop.store(true);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void write_all(DWORD which, const char* data, std::size_t n) {
+  HANDLE h = GetStdHandle(which);
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+  while (n > 0) {
+    DWORD written = 0;
+    if (!WriteFile(h, data, static_cast<DWORD>(n), &written, nullptr) || written == 0) return;
+    data += written;
+    n -= written;
+  }
+}
+
+class Win32Platform final : public ConsolePlatform {
+ public:
+  using ConsolePlatform::ConsolePlatform;
+
+  serial::Port* open_port(const char* name, std::uint32_t speed) override {
+    SetLastError(ERROR_SUCCESS);
+    HANDLE h = serial::open_port(name, speed);
+    if (h == INVALID_HANDLE_VALUE) {
+      note_open_failure(name, static_cast<long>(GetLastError()));
+      return nullptr;
+    }
+    port_.attach(h);
+    return &port_;
+  }
+
+ private:
+  serial::Win32Port port_;
+};
+
+}  // namespace
+
+void install_stop_handler() { SetConsoleCtrlHandler(on_console_control, TRUE); }
+
+bool stop_requested() { return g_stop.load(); }
+
+// A console that takes the terminal sequences the live lines are redrawn with; anything else
+// (a pipe, a file, an older console) gets plain lines.
+bool output_is_terminal() {
+  HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) return false;
+  return SetConsoleMode(h, mode | kVirtualTerminalProcessing) != 0;
+}
+
+void write_out(const char* data, std::size_t n) { write_all(STD_OUTPUT_HANDLE, data, n); }
+void write_err(const char* data, std::size_t n) { write_all(STD_ERROR_HANDLE, data, n); }
+
+// The update dialog's port list: COM1 to COM4, then every port discovery found.
+std::vector<std::string> list_ports() {
+  static std::uint8_t presence[serial::kPresenceSize];
+  unsigned numbers[ui::kMaxPortEntries];
+  const std::size_t n = ui::port_numbers(serial::discover_ports(presence), presence, numbers);
+  std::vector<std::string> ports;
+  char entry[ui::kEntryTextSize];
+  for (std::size_t i = 0; i < n; ++i) {
+    ui::port_entry_text(numbers[i], entry, sizeof entry);
+    ports.emplace_back(entry);
+  }
+  return ports;
+}
+
+bool replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, const char* log_file) {
+  return std::make_unique<Win32Platform>(state, log_file);
+}
+
+void open_failure_text(const char* name, long error, char* dst, std::size_t cap) {
+  if (std::strlen(name) > serial::kMaxPortNameLength) {
+    std::snprintf(dst, cap, "The port name is longer than %u characters: %s.",
+                  static_cast<unsigned>(serial::kMaxPortNameLength), name);
+    return;
+  }
+  switch (error) {
+    case ERROR_SUCCESS:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+      std::snprintf(dst, cap, "No such device: %s.", name);
+      return;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      std::snprintf(dst, cap, "The port is busy: another program holds %s.", name);
+      return;
+    default:
+      std::snprintf(dst, cap, "System error %ld: %s.", error, name);
+      return;
+  }
+}
+
+}  // namespace cli

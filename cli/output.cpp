@@ -1,0 +1,67 @@
+#include "cli/output.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/console.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::size_t kControlRoom = 16;  // cursor movement and erase sequences
+
+}  // namespace
+
+Output::Output(bool live, std::size_t ports)
+    : live_(live),
+      slots_(ports * kLiveTextSize, '\0'),
+      ports_(ports),
+      buffer_(kOutputLineSize + kControlRoom + ports * (kLiveTextSize + kControlRoom)) {}
+
+void Output::compose_block() {
+  for (std::size_t i = 0; i < ports_; ++i) {
+    const char* text = &slots_[i * kLiveTextSize];
+    const std::size_t n = strnlen(text, kLiveTextSize - 1);
+    std::memcpy(&buffer_[used_], text, n);
+    used_ += n;
+    // Erase what a longer earlier text left on the line.
+    std::memcpy(&buffer_[used_], "\x1b[K\n", 4);
+    used_ += 4;
+  }
+  drawn_ = true;
+  last_draw_ = std::chrono::steady_clock::now();
+}
+
+void Output::flush() {
+  write_out(buffer_.data(), used_);
+  used_ = 0;
+}
+
+void Output::line(const char* text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  used_ = 0;
+  if (live_ && drawn_) {
+    // Back to the first live line, and everything from there down erased.
+    used_ += static_cast<std::size_t>(std::snprintf(&buffer_[0], kControlRoom, "\x1b[%uF\x1b[J", static_cast<unsigned>(ports_)));
+  }
+  std::size_t n = strnlen(text, kOutputLineSize - 1);
+  std::memcpy(&buffer_[used_], text, n);
+  used_ += n;
+  buffer_[used_++] = '\n';
+  if (live_) compose_block();
+  flush();
+}
+
+void Output::set_live(std::size_t index, const char* text, bool now) {
+  if (!live_ || index >= ports_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::snprintf(&slots_[index * kLiveTextSize], kLiveTextSize, "%s", text);
+  if (!now && drawn_ && std::chrono::steady_clock::now() - last_draw_ < kRedrawInterval) return;
+  used_ = 0;
+  if (drawn_) used_ += static_cast<std::size_t>(std::snprintf(&buffer_[0], kControlRoom, "\x1b[%uF", static_cast<unsigned>(ports_)));
+  compose_block();
+  flush();
+}
+
+}  // namespace cli

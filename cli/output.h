@@ -1,0 +1,47 @@
+// The program's standard output, shared by every port's run: each line is written whole, in one
+// request under one lock, so lines of several ports never mix. On a terminal a block of live
+// lines, one per port, stays below the log lines and is redrawn in place, at most a few times a
+// second; elsewhere only the log lines are written, without control characters.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+namespace cli {
+
+inline constexpr std::size_t kLiveTextSize = 80;  // one terminal line, the terminator included
+inline constexpr std::size_t kOutputLineSize = 2048;
+
+class Output {
+ public:
+  // Everything it needs is allocated here, before any run starts.
+  Output(bool live, std::size_t ports);
+
+  bool live() const { return live_; }
+
+  // Writes `text` and a line end.
+  void line(const char* text);
+
+  // Sets the live line of port `index`; redrawn when the last redraw is old enough, or now when
+  // `now` is set.
+  void set_live(std::size_t index, const char* text, bool now);
+
+ private:
+  void compose_block();  // under the lock
+  void flush();          // under the lock
+
+  static constexpr std::chrono::milliseconds kRedrawInterval{250};
+
+  std::mutex mutex_;
+  const bool live_;
+  std::vector<char> slots_;  // ports x kLiveTextSize
+  std::size_t ports_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point last_draw_{};
+};
+
+}  // namespace cli

@@ -1,0 +1,39 @@
+// One update run per port, all at once: one thread each, every run with its own state, its own
+// copy of the package record, its own port and its own dialog operations, all made before the
+// first thread starts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "package/package.h"
+
+namespace cli {
+
+enum class Outcome { kFinished, kFailed, kStopped };
+
+const char* outcome_name(Outcome o);
+
+struct PortResult {
+  std::string port;
+  std::string serial_number;
+  Outcome outcome = Outcome::kFailed;
+  std::vector<std::string> log;  // the run's log lines as the dialog shows them
+  std::size_t log_dropped = 0;   // oldest lines that did not fit the run's log area
+  std::string error;             // why the port could not be opened, if it could not
+  double seconds = 0;
+  std::uint32_t bytes_acknowledged = 0;
+};
+
+struct RunRequest {
+  std::vector<std::string> ports;
+  int speed_index = 0;  // into package::kSpeeds
+  std::string log_file;
+};
+
+// Runs every port's update and returns the results in the order the ports were given.
+std::vector<PortResult> run_ports(const RunRequest& request, const package::Record& pkg, Output& out);
+
+}  // namespace cli

@@ -1,0 +1,428 @@
+#!/usr/bin/env python3
+"""zorven-cli as a station runs it: the real program against virtual printers on ptys.
+
+usage: cli_test.py CASE --cli PROGRAM --printer ZORVEN-PRINTER --image IMAGE --work DIR
+                    [--info-cli PROGRAM --info-image FILE --info-field NAME=VALUE ...]
+
+CASE is one of: four_ports, one_failing, ctrl_c, busy_port, usage, info.
+IMAGE holds the image bytes the program's package carries (made by the build from the record).
+"""
+import argparse
+import fcntl
+import hashlib
+import json
+import os
+import re
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import time
+
+ACCESS_CODE = "ZV4711"
+LOG_TAG = "ZORVEN-SAMPLE"
+LOG_LINE = re.compile(r"^([^;\r\n]*);([^;\r\n]*);(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)\r$")
+RUN_LIMIT = 120  # seconds a whole run may take before the test gives up on it
+
+
+class Printer:
+    """zorven-printer on a pty of its own, ended by its id if it outlives the test."""
+
+    def __init__(self, program, work, name, args):
+        self.out = os.path.join(work, name + ".bin")
+        self.err_path = os.path.join(work, name + ".err")
+        self.err = open(self.err_path, "w")
+        self.proc = subprocess.Popen([program, "--once", "--out", self.out] + args,
+                                     stdout=subprocess.PIPE, stderr=self.err, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("PTY "):
+            raise RuntimeError("printer did not report its pty: %r" % line)
+        self.pty = line.split()[1]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.err.close()
+
+    def wait_exit(self, limit=20):
+        try:
+            return self.proc.wait(limit)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stderr_text(self):
+        self.err.flush()
+        with open(self.err_path) as f:
+            return f.read()
+
+    def image(self):
+        if not os.path.exists(self.out):
+            return None
+        with open(self.out, "rb") as f:
+            return f.read()
+
+
+class Check:
+    def __init__(self):
+        self.failures = []
+
+    def that(self, ok, what):
+        if not ok:
+            self.failures.append(what)
+            print("FAIL:", what)
+        return ok
+
+
+def run_cli(args, cwd, limit=RUN_LIMIT):
+    p = subprocess.run([ARGS.cli] + args, cwd=cwd, capture_output=True, text=True, timeout=limit,
+                       errors="replace")
+    return p.returncode, p.stdout, p.stderr
+
+
+def log_lines(cwd, name="sn_build.txt"):
+    path = os.path.join(cwd, name)
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1").split("\n")[:-1]
+
+
+def fresh_dir(name):
+    d = os.path.join(ARGS.work, name)
+    shutil.rmtree(d, ignore_errors=True)
+    os.makedirs(d)
+    return d
+
+
+def port_lines(stdout, port):
+    prefix = port + ":"
+    return [l[len(prefix):].strip() for l in stdout.splitlines() if l.startswith(prefix)]
+
+
+def check_finished(check, printer, result, serial, image):
+    """A port whose update finished: the image byte for byte, and its result entry."""
+    # The printer writes the image out after its WAIT, and ends once the port is closed.
+    check.that(printer.wait_exit() == 0, "%s: printer did not end its update" % printer.pty)
+    check.that(printer.image() == image, "%s: image received differs from the package's" % printer.pty)
+    check.that(result["outcome"] == "finished", "%s: outcome %s" % (printer.pty, result["outcome"]))
+    check.that(result["serial_number"] == serial, "%s: serial %r" % (printer.pty, result["serial_number"]))
+    check.that(result["bytes_acknowledged"] == len(image), "%s: %d bytes acknowledged" %
+               (printer.pty, result["bytes_acknowledged"]))
+    check.that(any(l.endswith(" - Process finished.") for l in result["log"]), "%s: no finish in its log" % printer.pty)
+    check.that(re.match(r"^\d\d:\d\d:\d\d - Start\.\.\.$", result["log"][0]) is not None,
+               "%s: first log line %r" % (printer.pty, result["log"][0]))
+
+
+def case_four_ports(check, image):
+    work = fresh_dir("four_ports")
+    serials = ["ZP-4100%d" % i for i in range(4)]
+    # One printer asks for some blocks again: they are acknowledged once.
+    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s] + (["--retry-every", "97"] if i == 2 else []))
+                for i, s in enumerate(serials)]
+    try:
+        ports = [p.pty for p in printers]
+        args = ["update", "--baud", "115200", "--json", "result.json"]
+        for p in ports:
+            args += ["--port", p]
+        rc, out, err = run_cli(args, work)
+        check.that(rc == 0, "exit status %d, stderr %r\n%s" % (rc, err, out))
+        check.that("\x1b" not in out, "control characters in output that is not a terminal")
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        check.that([r["port"] for r in results] == ports, "result order %r" % [r["port"] for r in results])
+        for p, r, s in zip(printers, results, serials):
+            check_finished(check, p, r, s, image)
+            # Every line of the port's run, as the result keeps it, was written whole with its prefix.
+            check.that(port_lines(out, p.pty) == [l for l in r["log"]], "%s: output lines differ from its log" % p.pty)
+        logged = log_lines(work)
+        check.that(len(logged) == 4, "%d production log lines" % len(logged))
+        fields = [LOG_LINE.match(l) for l in logged]
+        check.that(all(fields), "malformed production log line in %r" % logged)
+        if all(fields):
+            check.that(sorted(m.group(1) for m in fields) == serials, "serials logged %r" % logged)
+            check.that(all(m.group(2) == LOG_TAG for m in fields), "log tags %r" % logged)
+        check.that(not os.path.exists(os.path.join(work, "result.json.tmp")), "temporary result file left")
+    finally:
+        for p in printers:
+            p.stop()
+
+
+FAULTS = [
+    ("silent", ["--silent", "handshake"]),
+    ("refusing", ["--refuse-handshake"]),
+    ("disconnecting", ["--disconnect-at-block", "300"]),
+]
+
+
+def case_one_failing(check, image):
+    for name, fault in FAULTS:
+        before = len(check.failures)
+        work = fresh_dir("one_failing_" + name)
+        printers = [Printer(ARGS.printer, work, "good%d" % i, ["--serial", "ZP-GOOD%d" % i]) for i in range(3)]
+        printers.insert(1, Printer(ARGS.printer, work, "bad", ["--serial", "ZP-BAD"] + fault))
+        try:
+            args = ["update", "--json", "result.json", "--baud", "57600", "--log", "station-log.txt"]
+            for p in printers:
+                args += ["--port", p.pty]
+            rc, out, err = run_cli(args, work)
+            check.that(rc == 1, "%s: exit status %d" % (name, rc))
+            with open(os.path.join(work, "result.json")) as f:
+                results = json.load(f)
+            bad = results[1]
+            check.that(bad["outcome"] == "failed", "%s: faulty printer's outcome %s" % (name, bad["outcome"]))
+            check.that(not any("Process finished." in l for l in bad["log"]), "%s: faulty printer finished" % name)
+            good = [(p, r, "ZP-GOOD%d" % i) for i, (p, r) in enumerate(zip(printers[:1] + printers[2:],
+                                                                            results[:1] + results[2:]))]
+            for p, r, s in good:
+                check_finished(check, p, r, s, image)
+            logged = log_lines(work, "station-log.txt")
+            check.that(sorted(l.split(";")[0] for l in logged) == ["ZP-GOOD0", "ZP-GOOD1", "ZP-GOOD2"],
+                       "%s: production log %r" % (name, logged))
+            check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "%s: default log written" % name)
+            if len(check.failures) > before:
+                print(out)
+        finally:
+            for p in printers:
+                p.stop()
+
+
+V3_PRINTER = ["--variant", "3", "--scramble", "1"]
+
+
+def case_variant3_retry(check, image):
+    """Variant 3 on four ports, two of whose printers refuse the scrambled frame: their runs retry
+    with the plain frame, which changes the record they run from, while the other two must still
+    send the scrambled one."""
+    with open(ARGS.v3_image, "rb") as f:
+        v3_image = f.read()
+    work = fresh_dir("variant3_retry")
+    printers = [Printer(ARGS.printer, work, "p%d" % i, V3_PRINTER + (["--refuse-first"] if i % 2 else []))
+                for i in range(4)]
+    try:
+        args = ["update", "--baud", "115200", "--json", "result.json"]
+        for p in printers:
+            args += ["--port", p.pty]
+        p = subprocess.run([ARGS.v3_cli] + args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
+        check.that(p.returncode == 0, "exit status %d: %s" % (p.returncode, p.stdout))
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        for pr, r in zip(printers, results):
+            # Variant 3 asks for no serial number.
+            check_finished(check, pr, r, "", v3_image)
+        check.that(len(log_lines(work)) == 4, "production log %r" % log_lines(work))
+    finally:
+        for p in printers:
+            p.stop()
+
+
+def case_ctrl_c(check, image):
+    """Ctrl-C with one run in its transfer and one waiting for a silent printer's handshake reply:
+    both stop where the dialog's STOP stops them, both ports are closed, nothing is logged."""
+    work = fresh_dir("ctrl_c")
+    with open(ARGS.v3_image, "rb") as f:
+        image = f.read()
+    # Paced at 19200 baud the transfer takes half a minute: Ctrl-C arrives during it. Variant 3
+    # asks for no serial number, whose reply a paced line would deliver late.
+    transfer = Printer(ARGS.printer, work, "transfer", V3_PRINTER + ["--baud", "19200"])
+    silent = Printer(ARGS.printer, work, "silent", V3_PRINTER + ["--silent", "handshake"])
+    printers = [transfer, silent]
+    try:
+        args = ["update", "--json", "result.json", "--baud", "19200", "--port", transfer.pty, "--port", silent.pty]
+        cli = subprocess.Popen([ARGS.v3_cli] + args, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True)
+        # The transfer is under way once the announce line was answered; the printers count the
+        # blocks they took.
+        deadline = time.monotonic() + 60
+        lines = []
+        while time.monotonic() < deadline:
+            line = cli.stdout.readline()
+            if not line:
+                break
+            lines.append(line)
+            if line.startswith(transfer.pty + ":") and line.rstrip().endswith(" - OK"):
+                break
+        check.that(lines and lines[-1].rstrip().endswith(" - OK"), "transfer did not start: %r" % lines)
+        time.sleep(2)
+        cli.send_signal(signal.SIGINT)
+        try:
+            rest, err = cli.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            cli.kill()
+            rest, err = cli.communicate()
+            check.that(False, "no exit after SIGINT")
+        out = "".join(lines) + rest
+        check.that(cli.returncode == 130, "exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
+        check.that(any(l.endswith(" - Process stopped.") for l in port_lines(out, transfer.pty)),
+                   "no \"Process stopped.\" in %r" % port_lines(out, transfer.pty))
+        # Stopped in the handshake, the run ends as the driver ends a failed handshake.
+        check.that(any(l.endswith(" - No communication.") for l in port_lines(out, silent.pty)),
+                   "silent port: %r" % port_lines(out, silent.pty))
+        # The ports were closed: a printer serving one update ends when its pty hangs up.
+        for p in printers:
+            check.that(p.wait_exit() == 0, "%s: printer still running" % p.pty)
+        check.that("the updater closed the port" in transfer.stderr_text(), "transfer: printer did not see the close")
+        check.that(log_lines(work) == [], "production log written for a stopped run: %r" % log_lines(work))
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        check.that([r["outcome"] for r in results] == ["stopped", "stopped"], "outcomes %r" %
+                   [r["outcome"] for r in results])
+        check.that(0 < results[0]["bytes_acknowledged"] < len(image), "bytes acknowledged %r" %
+                   results[0]["bytes_acknowledged"])
+        check.that(results[1]["bytes_acknowledged"] == 0, "silent port acknowledged %r" %
+                   results[1]["bytes_acknowledged"])
+    finally:
+        for p in printers:
+            p.stop()
+
+
+def case_busy_port(check, image):
+    work = fresh_dir("busy_port")
+    printer = Printer(ARGS.printer, work, "held", [])
+    # Another program holds the port, as serial programs do: an exclusive lock on the open device.
+    holder = os.open(printer.pty, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        rc, out, err = run_cli(["update", "--port", printer.pty, "--port", "/dev/zorven-no-such-port",
+                                "--json", "result.json"], work)
+        check.that(rc == 1, "exit status %d" % rc)
+        held = port_lines(out, printer.pty)
+        check.that(any(l.endswith(" - Error opening serial port.") for l in held), "no open error in %r" % held)
+        check.that(any("busy" in l and "another program" in l for l in held), "no plain reason in %r" % held)
+        missing = port_lines(out, "/dev/zorven-no-such-port")
+        check.that(any("No such device" in l for l in missing), "no reason for the missing port in %r" % missing)
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        check.that("busy" in results[0].get("error", ""), "no reason in the result: %r" % results[0])
+        check.that(results[0]["outcome"] == "failed", "outcome %r" % results[0]["outcome"])
+    finally:
+        os.close(holder)
+        printer.stop()
+
+
+USAGE = [
+    ([], "A subcommand is required"),
+    (["update"], "--port is required"),
+    (["update", "--port", "@PTY", "--baud", "14400"], "14400"),
+    (["update", "--port", "@PTY", "--speed", "9600"], "--speed"),
+    (["update", "--port", "@PTY", "--port", "@PTY"], "twice"),
+    (["update", "--port"], "--port"),
+    (["frobnicate"], "frobnicate"),
+]
+
+
+def case_usage(check, image):
+    work = fresh_dir("usage")
+    printer = Printer(ARGS.printer, work, "idle", [])
+    try:
+        for args, needle in USAGE:
+            args = [printer.pty if a == "@PTY" else a for a in args]
+            rc, out, err = run_cli(args, work, limit=30)
+            check.that(rc == 2, "%r: exit status %d" % (args, rc))
+            check.that(out == "", "%r: output %r" % (args, out))
+            check.that(err.count("\n") == 1 and needle in err, "%r: not one line naming %r: %r" % (args, needle, err))
+            check.that(os.listdir(work) == ["idle.err"], "%r: files made: %r" % (args, os.listdir(work)))
+        # Nothing was opened: the printer never saw an updater.
+        check.that("identification query" not in printer.stderr_text(), "a usage error reached the printer")
+        rc, out, err = run_cli(["--help"], work, limit=30)
+        check.that(rc == 0 and "Example" in out and "update" in out, "--help: %d %r" % (rc, out))
+        # Every port offered is a serial device that exists.
+        rc, out, err = run_cli(["ports"], work, limit=30)
+        check.that(rc == 0, "ports: exit status %d" % rc)
+        for name in out.splitlines():
+            check.that(os.path.exists(name) and stat.S_ISCHR(os.stat(name).st_mode), "ports offers %r" % name)
+    finally:
+        printer.stop()
+
+
+def case_info(check, image):
+    p = subprocess.run([ARGS.info_cli, "info"], capture_output=True, text=True, timeout=30)
+    check.that(p.returncode == 0, "info exit status %d" % p.returncode)
+    shown = dict(re.match(r"^([^:]+):\s+(.*)$", l).groups() for l in p.stdout.splitlines())
+    with open(ARGS.info_image, "rb") as f:
+        data = f.read()
+    expected = dict(f.split("=", 1) for f in ARGS.info_field)
+    expected["image SHA-256"] = hashlib.sha256(data).hexdigest()
+    expected["image length"] = "%d bytes" % len(data)
+    for key, value in expected.items():
+        check.that(shown.get(key) == value, "info %s: %r, expected %r" % (key, shown.get(key), value))
+    check.that(ARGS.info_access_code not in p.stdout, "info shows the access code")
+    # The default program's digest is that of the bytes its printers receive.
+    p = subprocess.run([ARGS.cli, "info"], capture_output=True, text=True, timeout=30)
+    check.that("image SHA-256:    " + hashlib.sha256(image).hexdigest() in p.stdout, "default digest: %r" % p.stdout)
+
+
+def case_paced_query(check, image):
+    """Variant 4 over lines paced at 115200 baud: the rest of each identification reply arrives
+    after the query has read the serial number, and must not be taken for the handshake's reply."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    work = fresh_dir("paced_query")
+    serials = ["ZP-PACED%d" % i for i in range(2)]
+    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s, "--baud", "115200"]) for i, s in enumerate(serials)]
+    try:
+        args = [ARGS.v4_small_cli, "update", "--baud", "115200", "--json", "result.json"]
+        for p in printers:
+            args += ["--port", p.pty]
+        p = subprocess.run(args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
+        check.that(p.returncode == 0, "exit status %d: %s" % (p.returncode, p.stdout))
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        for pr, r, s in zip(printers, results, serials):
+            check_finished(check, pr, r, s, small)
+    finally:
+        for p in printers:
+            p.stop()
+
+
+def case_empty_package(check, image):
+    """A program whose package is empty says so, as the dialog's START does, and opens nothing."""
+    work = fresh_dir("empty_package")
+    printer = Printer(ARGS.printer, work, "idle", [])
+    try:
+        for args in (["update", "--port", printer.pty], ["info"]):
+            p = subprocess.run([ARGS.empty_cli] + args, cwd=work, capture_output=True, text=True, timeout=30)
+            check.that(p.returncode == 1, "%r: exit status %d" % (args, p.returncode))
+            check.that("No data found in file." in p.stderr, "%r: %r" % (args, p.stderr))
+        check.that("identification query" not in printer.stderr_text(), "the empty package reached the printer")
+        check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "production log written")
+    finally:
+        printer.stop()
+
+
+def main():
+    global ARGS
+    ap = argparse.ArgumentParser()
+    ap.add_argument("case")
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--printer", required=True)
+    ap.add_argument("--image", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--empty-cli")
+    ap.add_argument("--v4-small-cli")
+    ap.add_argument("--v4-small-image")
+    ap.add_argument("--v3-cli")
+    ap.add_argument("--v3-image")
+    ap.add_argument("--info-cli")
+    ap.add_argument("--info-image")
+    ap.add_argument("--info-access-code")
+    ap.add_argument("--info-field", action="append", default=[])
+    ARGS = ap.parse_args()
+    os.makedirs(ARGS.work, exist_ok=True)
+    with open(ARGS.image, "rb") as f:
+        image = f.read()
+    check = Check()
+    globals()["case_" + ARGS.case](check, image)
+    if check.failures:
+        return 1
+    print("ok:", ARGS.case)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
