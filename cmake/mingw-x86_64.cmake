@@ -1,0 +1,24 @@
+# The same sources cross-built for 64-bit Windows with mingw-w64 (posix thread variant), run under
+# 64-bit Wine. The program the factory runs is the 32-bit build (mingw-i686.cmake); this one is
+# for machines whose kernel cannot execute 32-bit code, where 32-bit Wine cannot start at all.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+
+set(ZORVEN_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${ZORVEN_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZORVEN_MINGW_PREFIX}-g++-posix)
+set(CMAKE_ASM_COMPILER ${ZORVEN_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_RC_COMPILER ${ZORVEN_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ZORVEN_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Static libgcc, libstdc++ and winpthread: the programs need no DLL beyond Windows' own.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Programs and tests run under Wine. The project replaces this with a wrapper that pins a
+# private Wine prefix inside the build tree.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
