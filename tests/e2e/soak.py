@@ -7,7 +7,7 @@ port path (as a printer that is switched off and on, or a new printer on the lin
 Every run must end as its fault calls for: the exact log lines of that run, the controls ready
 again, one production log line exactly for the runs that finish (serial, log tag, time of the
 run) and none for the others, the image received byte for byte where the update finished, and
-the port closed again (no process holds the pty open).
+the port closed again (the program's Wine process no longer holds the pty open).
 
 After every run the program's resources are sampled from outside:
   from Windows, through zorven-driver's "resources": GetProcessHandleCount, GetGuiResources for
@@ -28,7 +28,8 @@ import sys
 import time
 
 import harness
-from harness import DEFAULT_SERIAL, FULL_LOG, PRODUCTION_LINE, Failure, Session, check, log_texts
+from harness import (DEFAULT_SERIAL, FULL_LOG, Failure, Session, check, check_production_line, find_unix_pid,
+                     holds_open, log_texts)
 
 BLOCK_SIZE = 528
 START_LOG = "Start..."
@@ -82,22 +83,6 @@ def fault_cycle(blocks):
 
 # -- the program's process from the Linux side ------------------------------------------------
 
-def find_unix_pid(exe_suffix_path):
-    """The Wine process that runs the program: the one whose first argument is the program's
-    Windows path (the desktop's explorer carries it as a later argument)."""
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                argv = f.read().split(b"\0")
-        except OSError:
-            continue
-        if argv and argv[0].decode("latin-1").lower().endswith(exe_suffix_path.lower()):
-            return int(entry)
-    return None
-
-
 def unix_figures(pid):
     out = {}
     with open(f"/proc/{pid}/status") as f:
@@ -111,24 +96,6 @@ def unix_figures(pid):
                 out["threads"] = int(value.split()[0])
     out["fds"] = len(os.listdir(f"/proc/{pid}/fd"))
     return out
-
-
-def holders_of(path):
-    """Processes (pid, fd) that hold `path` open, as far as /proc lets us see."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            for fd in os.listdir(f"/proc/{entry}/fd"):
-                try:
-                    if os.readlink(f"/proc/{entry}/fd/{fd}") == path:
-                        found.append((int(entry), int(fd)))
-                except OSError:
-                    pass
-        except OSError:
-            continue
-    return found
 
 
 # -- the soak --------------------------------------------------------------------------------
@@ -174,9 +141,8 @@ class Soak:
         texts = log_texts(a["log"])
         check(texts == expected, f"run {index + 1} ({name}): log {texts}, expected {expected}")
         self.log_count = a["count"]
-        # The program has closed the port: no process holds the printer's end of the line open.
-        held = holders_of(self.pty)
-        check(held == [], f"run {index + 1} ({name}): {self.pty} still open after the run: {held}")
+        # The program has closed the port.
+        check(not holds_open(self.unix_pid, self.pty), f"run {index + 1} ({name}): {self.pty} still open after the run")
         self.check_production_log(index, name, finished, serial, started)
         if finished:
             h.stop_printer()
@@ -193,22 +159,14 @@ class Soak:
         if not finished:
             check(new == b"", f"run {index + 1} ({name}): a failed run wrote {new!r} to the production log")
             return
-        m = PRODUCTION_LINE.match(new)
-        check(m is not None, f"run {index + 1} ({name}): not one production log line: {new!r}")
-        check(m.group(1).decode("latin-1") == serial, f"run {index + 1} ({name}): serial field {m.group(1)!r}")
-        check(m.group(2).decode("latin-1") == self.h.package.log_tag, f"run {index + 1}: log tag {m.group(2)!r}")
-        import datetime
-        mo, d, y, hh, mi, ss = (int(g) for g in m.groups()[2:])
-        stamp = datetime.datetime(2000 + y, mo, d, hh, mi, ss)
-        check(started - datetime.timedelta(seconds=2) <= stamp <= datetime.datetime.now() + datetime.timedelta(seconds=2),
-              f"run {index + 1} ({name}): production log time {stamp} outside the run")
+        try:
+            check_production_line(new, serial, self.h.package.log_tag, started)
+        except Failure as e:
+            raise Failure(f"run {index + 1} ({name}): {e}")
 
     def sample(self, run):
         h = self.h
         r = h.must("resources")
-        if self.unix_pid is None:
-            self.unix_pid = find_unix_pid(h.exe_suffix)
-            check(self.unix_pid is not None, "cannot find the program's Wine process in /proc")
         # A live process always holds handles and a dialog always has USER and GDI objects: a 0
         # is a call that only pretends (Wine's GetProcessHandleCount fills in 0, its
         # GetGuiResources returns 0 with ERROR_CALL_NOT_IMPLEMENTED), and is not used.
@@ -302,6 +260,8 @@ def main():
         h.start_printer()
         h.start_program()
         h.must("set-port", h.port_name)
+        soak.unix_pid = find_unix_pid(h.exe_suffix)
+        check(soak.unix_pid is not None, "cannot find the program's Wine process in /proc")
         first = soak.sample(0)
         print(row(first), flush=True)
         for i in range(opts.runs):
