@@ -1,6 +1,5 @@
-# The same sources cross-built for 64-bit Windows with mingw-w64 (posix thread variant), run under
-# 64-bit Wine. The program the factory runs is the 32-bit build (mingw-i686.cmake); this one is
-# for machines whose kernel cannot execute 32-bit code, where 32-bit Wine cannot start at all.
+# Cross-build of the same sources for 64-bit Windows (posix thread variant), run under wine64
+# on machines whose kernel does not run 32-bit programs. The shipped program is the 32-bit one.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 

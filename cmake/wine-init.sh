@@ -1,6 +1,6 @@
 #!/bin/sh
-# Prepares the build tree's private Wine prefix (WINEPREFIX) for one more program; the caller
-# holds the prefix's lock. ZORVEN_WINE is the Wine loader to use (default: wine).
+# Prepares the build tree's private Wine prefix (WINEPREFIX) for one more program, with the loader
+# that wine-run.sh chose (ZORVEN_WINE); the caller holds the prefix's lock.
 # - Created once, with COM5..COM12 mapped to fixed paths under the ports directory given as $1.
 # - One wineserver stays up between programs (60 s after the last one) so that starts are quick.
 #   When this call starts it, Wine's own services are started here too, with no terminal or pipe

@@ -14,9 +14,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The 32-bit build where this kernel runs 32-bit programs, else the 64-bit build of the same sources.
+preset="$(bash scripts/wine_preset.sh)"
 if [ "${1:-}" != "--no-build" ]; then
   bash scripts/setup.sh
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
 fi
-exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/windows}"
+exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/$preset}"

@@ -17,4 +17,11 @@ bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
-exec python3 scripts/run_update.py --build-dir build/windows "$@"
+# Where this kernel runs no 32-bit programs, the update runs the 64-bit build of the same sources.
+preset="$(bash scripts/wine_preset.sh)"
+if [ "$preset" != windows ]; then
+  echo "this kernel runs no 32-bit programs: running the 64-bit build ($preset) of the same sources"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+fi
+exec python3 scripts/run_update.py --build-dir "build/$preset" "$@"

@@ -8,8 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libboost-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   xvfb xdotool x11-utils imagemagick
   lrzsz python3
 )

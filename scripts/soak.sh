@@ -3,11 +3,12 @@
 # changing from run to run (see tests/e2e/soak.py), and the program's memory, handles and USER/GDI
 # objects sampled after every run. Ends non-zero if any run ended wrongly or a figure grew.
 #
-#   scripts/soak.sh N [--full] [--preset windows|windows64] [--com C] [--samples FILE.csv]
+#   scripts/soak.sh N [--full] [--preset P] [--com C] [--warmup W] [--samples FILE.csv]
 #
 # By default the program carries the small end-to-end package (5000 bytes, 10 blocks); --full
-# soaks the shipped program with its 655,360-byte package. The preset's build tree is built first.
-# windows64 is the same sources built for 64-bit Wine, for machines that cannot run 32-bit code.
+# soaks the program with its 655,360-byte package. The preset is the one Wine runs on this machine
+# (scripts/wine_preset.sh: the 32-bit build, or its 64-bit twin where the kernel runs no 32-bit
+# programs); its build tree is built first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +16,7 @@ usage() { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 [ $# -ge 1 ] || usage
 runs="$1"; shift
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || usage
-preset=windows
+preset="$(bash scripts/wine_preset.sh)"
 full=0
 com=12
 extra=()
