@@ -320,6 +320,10 @@ def main():
     else:
         print("\ntoo few runs after the warm-up to judge flatness")
     good = ok and flat_ok
+    if good:
+        shutil.rmtree(h.work, ignore_errors=True)
+    else:
+        print("working directory kept:", h.work)
     print("SOAK PASS" if good else "SOAK FAIL")
     return 0 if good else 1
 
