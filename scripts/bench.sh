@@ -3,6 +3,7 @@
 # and passes or fails nothing; docs/benchmark.md explains every figure.
 #
 #   bash scripts/bench.sh [--no-build]
+#   ZORVEN_BENCH_BASELINE=path/to/old/zorven.exe bash scripts/bench.sh --no-build
 #
 # (a) paced: the printer paces its line at 115200 baud (10 bits a byte both ways); the update
 #     time is set beside the wire-time limit of the whole exchange.
@@ -11,6 +12,9 @@
 #     on its own pty with a relay between them that keeps rx's input purge from eating blocks,
 #     in the same run, its steady state taken from two file sizes.
 # (c) the updater's CPU time during the paced run as a share of wall time, and its peak memory.
+# Beside zorven.exe, in the same run: a bare block loop without a dialog (the platform's floor),
+# zorven-timed.exe (each step of a block's pass timed), the printer's own lateness and the
+# updater's turnaround per block, and the start-up time against a minimal dialog program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +25,9 @@ if [ "${1:-}" != "--no-build" ]; then
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 fi
-exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/$preset}"
+# ZORVEN_BENCH_BASELINE: an earlier zorven.exe, measured in turn with the current one.
+baseline=()
+if [ -n "${ZORVEN_BENCH_BASELINE:-}" ]; then
+  baseline=(--baseline "$ZORVEN_BENCH_BASELINE")
+fi
+exec python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/$preset}" "${baseline[@]}"

@@ -4,9 +4,11 @@
 import argparse
 import fcntl
 import filecmp
+import json
 import os
 import re
 import select
+import shutil
 import statistics
 import struct
 import subprocess
@@ -36,6 +38,12 @@ SUMMARY = re.compile(r"summary: (update ok|update failed); (\d+) bytes received,
                      r"(\d+) CRC errors, ([0-9.]+) s")
 PHASE = re.compile(r"block phase: (\d+) blocks in ([0-9.]+) s, ([0-9.]+) blocks/s, ([0-9.]+) ms/block, "
                    r"([0-9]+) bytes/s")
+LATENESS = re.compile(r"lateness: (\d+) replies, total ([0-9.-]+) ms, median ([0-9.-]+) us, p99 ([0-9.-]+) us, "
+                      r"max ([0-9.-]+) us")
+TURNS = re.compile(r"block turnaround: (\d+), median ([0-9.]+) us, p90 ([0-9.]+) us, p99 ([0-9.]+) us, "
+                   r"sum ([0-9.]+) ms; other turnarounds: (\d+), sum ([0-9.]+) ms; receive gaps: ([0-9.]+) ms")
+ACCOUNT = re.compile(r"accounting: wire (\d+) bytes ([0-9.]+) ms \+ lateness ([0-9.-]+) \+ turnarounds ([0-9.]+) "
+                     r"\+ ([0-9.]+) \+ gaps ([0-9.]+) = ([0-9.]+) ms of the update's ([0-9.]+) ms")
 
 
 def wire_bytes(pkg, serial):
@@ -112,8 +120,26 @@ def program_pid(work, exe_name):
     return None
 
 
+def printer_figures(lines):
+    """The figures of the one update in these printer lines (summary, block phase, timing)."""
+    def find(rx):
+        return next((rx.search(l) for l in lines if rx.search(l)), None)
+    return dict(summary=find(SUMMARY), phase=find(PHASE), late=find(LATENESS), turns=find(TURNS),
+                account=find(ACCOUNT))
+
+
+def wait_summary(h, seen):
+    t0 = time.monotonic()
+    while time.monotonic() - t0 < UPDATE_DEADLINE_S:
+        if any(TURNS.search(l) for l in h.printer_log[seen:]):  # the printer's last line of an update
+            time.sleep(0.05)
+            return
+        time.sleep(0.05)
+    harness.check(False, "the printer reported no update")
+
+
 def update_run(h, printer_extra, speed):
-    """One update of the shipped package by the running zorven.exe against a fresh printer."""
+    """One update of the shipped package by the running program against a fresh printer."""
     h.stop_printer()
     h.start_printer(printer_extra)
     pid = program_pid(h.work, h.exe_name)
@@ -124,20 +150,62 @@ def update_run(h, printer_extra, speed):
     seen = len(h.printer_log)  # the log list keeps earlier runs' lines: go by this printer's summary
     t0 = time.monotonic()
     h.run_update(f"COM{COM}", speed)
-    summary = None
-    while summary is None and time.monotonic() - t0 < UPDATE_DEADLINE_S:
-        summary = next((SUMMARY.search(l) for l in h.printer_log[seen:] if SUMMARY.search(l)), None)
-        time.sleep(0.05)
-    harness.check(summary is not None, "the printer reported no update")
+    wait_summary(h, seen)
     h.must("wait-idle", 30)
     wall = time.monotonic() - t0
     cpu = cpu_seconds(pid) - cpu0
     srv = cpu_seconds(server) - srv0 if server else None
-    phase = next((PHASE.search(l) for l in h.printer_log[seen:] if PHASE.search(l)), None)
     log = harness.log_texts(h.must("state")["log"])
     harness.check(log[-2:] == ["Process finished.", ""], f"the update did not finish: {log[-6:]}")
+    h.stop_printer()
     return dict(pkg=h.package, wall=wall, cpu=cpu, server_cpu=srv, peak=peak_kib(pid), pid=pid,
-                summary=summary, phase=phase)
+                **printer_figures(h.printer_log[seen:]))
+
+
+def floor_run(h, block_loop, printer_extra):
+    """One update by the block loop (no dialog) against a fresh printer: the platform's floor."""
+    h.stop_printer()
+    h.start_printer(printer_extra)
+    seen = len(h.printer_log)
+    t0 = time.monotonic()
+    r = subprocess.run([h.wine_run, block_loop, f"COM{COM}", str(BAUD)], cwd=h.work, env=h.env(),
+                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=UPDATE_DEADLINE_S)
+    wall = time.monotonic() - t0
+    harness.check(r.returncode == 0, f"block loop failed: {r.stdout} {r.stderr}")
+    wait_summary(h, seen)
+    h.stop_printer()
+    return dict(pkg=h.package, wall=wall, **printer_figures(h.printer_log[seen:]))
+
+
+def startup_once(h):
+    """Seconds from starting the program (through Wine's explorer, as the harness does) to its
+    dialog shown and answering a message, as the driver's time-start command sees it. The driver
+    is up before the program starts, and closes the dialog afterwards."""
+    h.close_driver()
+    h.starts += 1
+    desktop = f"{os.path.basename(h.work)}-{h.starts}"
+    timer = h._spawn("timer", [h.wine_run, h.driver_exe, "--desktop", desktop, "--exe", h.exe_suffix,
+                               "time-start", "60"], cwd=h.work, env=h.env(), stdin=subprocess.DEVNULL,
+                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    ready = timer.stdout.readline()
+    harness.check('"ready"' in ready, f"the timing driver did not start: {ready!r}")
+    env = h.env()
+    env.setdefault("WINEDEBUG", "-all,err+all")
+    win_path = "Z:" + os.path.join(h.work, h.exe_name).replace("/", "\\")
+    with open(os.path.join(h.work, "wine.log"), "ab") as log:
+        t0 = time.monotonic()
+        h.program = h._spawn("zorven", [h.wine_run, "explorer", f"/desktop={desktop},1024x768", win_path],
+                             cwd=h.work, env=env, stdout=log, stderr=log)
+    answer = timer.stdout.readline()
+    t1 = time.monotonic()
+    harness.check(answer and json.loads(answer).get("ok"), f"no dialog answered: {answer!r}")
+    timer.wait(timeout=30)
+    h.program.wait(timeout=30)
+    return t1 - t0
+
+
+def med(values):
+    return statistics.median(values) if values else float("nan")
 
 
 XMODEM_ATTEMPTS = 3
@@ -241,50 +309,169 @@ def xmodem_runs(size):
         return [xmodem_attempt(d) for _ in range(XMODEM_ATTEMPTS)]
 
 
+RUNS = 3
+
+
+def session(build, program, display=None):
+    h = harness.Session(argparse.Namespace(build_dir=build, program=program, com=COM, printer=None,
+                                           package=os.path.join(build, "packages", "default.bin")))
+    if display:
+        h.display = display
+    else:
+        h.start_xvfb()
+    return h
+
+
+def show_paced(name, r, limit):
+    """One paced update: its time against the limit, and the printer's accounting of the excess."""
+    s, late, turns, acc = r["summary"], r["late"], r["turns"], r["account"]
+    update = float(s.group(6))
+    excess_ms = (update - limit) * 1000
+    print("  %-8s %.3f s = %.4f x the limit; excess %.1f ms" % (name, update, update / limit, excess_ms))
+    if late and turns and acc:
+        block_sum, other_sum, gaps = float(turns.group(5)), float(turns.group(7)), float(turns.group(8))
+        late_sum = float(late.group(2))
+        rest = excess_ms - block_sum - other_sum - gaps - late_sum
+        print("           block turnaround (last verdict byte out to the next block's first byte read), %s blocks: "
+              "median %s us, p90 %s us, p99 %s us, sum %s ms"
+              % (turns.group(1), turns.group(2), turns.group(3), turns.group(4), turns.group(5)))
+        print("           excess %.1f ms = block turnarounds %.1f + other turnarounds %.1f (%s) + receive gaps %.1f "
+              "+ printer lateness %.1f (%s replies, median %s us, max %s us) + rest %.1f ms"
+              % (excess_ms, block_sum, other_sum, turns.group(6), gaps, late_sum, late.group(1), late.group(3),
+                 late.group(5), rest))
+        print("           printer's own count: wire %s bytes %s ms; accounted %s ms of %s ms"
+              % (acc.group(1), acc.group(2), acc.group(7), acc.group(8)))
+    return update, float(late.group(2)) if late else 0.0
+
+
+def paced_part(opts, after, programs, timed, block_loop, pkg, total, limit):
+    runs_n = opts.runs
+    print("== (a) paced: printer at %d baud, dialog at %d; %d runs each, in turn" % (BAUD, BAUD, runs_n))
+    print("  package: variant %d, %d image bytes, %d blocks" % (pkg.variant, pkg.length, -(-pkg.length // BLOCK)))
+    print("  wire-time limit: %d bytes both ways x %d bits / %d baud = %.3f s" % (total, BITS_PER_BYTE, BAUD, limit))
+    paced = {"floor": []}
+    paced.update({n: [] for n, _ in programs})
+    paced_runs = {n: [] for n in paced}
+    for i in range(runs_n):
+        print(" run %d" % (i + 1))
+        for n, h in [("floor", after)] + programs:
+            try:
+                if n == "floor":
+                    r = floor_run(h, block_loop, ["--baud", str(BAUD)])
+                else:
+                    r = update_run(h, ["--baud", str(BAUD)], str(BAUD))
+            except harness.Failure as e:  # shown, and left out of the medians
+                print("  %-8s run failed: %s" % (n, e))
+                continue
+            paced[n].append(show_paced(n, r, limit))
+            paced_runs[n].append(r)
+    print(" timed build (zorven.exe's dialog with each step of a pass timed), once")
+    tr = update_run(timed, ["--baud", str(BAUD)], str(BAUD))
+    show_paced("timed", tr, limit)
+    print(" medians of %d runs (excess net: less the printer's own lateness in that run):" % runs_n)
+    blocks = -(-pkg.length // BLOCK)
+    floor_excess = (med([u for u, _ in paced["floor"]]) - limit) * 1000
+    floor_net = med([(u - limit) * 1000 - late for u, late in paced["floor"]])
+    for n, v in paced.items():
+        update = med([u for u, _ in v])
+        excess = (update - limit) * 1000
+        net = med([(u - limit) * 1000 - late for u, late in v])
+        print("  %-8s %.3f s = %.4f x the limit; excess %.1f ms = %.3f ms/block, / floor's %.1f ms = %.2f; "
+              "net %.1f ms, / floor's net %.1f ms = %.2f"
+              % (n, update, update / limit, excess, excess / blocks, floor_excess,
+                 excess / floor_excess if floor_excess > 0 else float("nan"), net, floor_net,
+                 net / floor_net if floor_net > 0 else float("nan")))
+    last = paced_runs["after"][-1]
+    print("== (c) updater during the last paced run (zorven.exe, process %d)" % last["pid"])
+    print("  CPU %.2f s over %.2f s wall = %.1f %%" % (last["cpu"], last["wall"], 100 * last["cpu"] / last["wall"]))
+    if last["server_cpu"] is not None:
+        print("  wineserver of the prefix: CPU %.2f s = %.1f %% of wall" % (last["server_cpu"],
+                                                                        100 * last["server_cpu"] / last["wall"]))
+    print("  peak memory (VmHWM) of zorven.exe: %d KiB" % last["peak"])
+
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--build-dir", required=True)
+    ap.add_argument("--baseline", help="an earlier zorven.exe to measure beside the current one")
+    ap.add_argument("--runs", type=int, default=RUNS, help="runs of each program in each part")
+    ap.add_argument("--no-paced", action="store_true", help="leave out the paced part (a quick check)")
     opts = ap.parse_args()
+    runs_n = opts.runs
     build = os.path.abspath(opts.build_dir)
+    bench = os.path.join(build, "tests", "bench")
+    block_loop = os.path.join(bench, "zorven-block-loop.exe")
 
-    # One program, on one Xvfb, updates two printers in turn: paced, then instant.
-    h = harness.Session(argparse.Namespace(build_dir=build, program=os.path.join(build, "ui", "zorven.exe"),
-                                           com=COM, printer=None,
-                                           package=os.path.join(build, "packages", "default.bin")))
+    # Every program on one Xvfb, each in its own working directory and Wine desktop.
+    after = session(build, os.path.join(build, "ui", "zorven.exe"))
+    hs = [after]
     try:
-        h.start_xvfb()
-        h.start_printer([])
-        h.start_program()
-        print("== (a) paced: printer at %d baud, dialog at %d" % (BAUD, BAUD))
-        paced = update_run(h, ["--baud", str(BAUD)], str(BAUD))
-        inst = update_run(h, [], None)
-        h.cmd("command", 2)
-        h.wait_program_exit(30)
+        disp = after.display
+        programs = [("after", after)]
+        if opts.baseline:
+            before = session(build, os.path.abspath(opts.baseline), disp)
+            hs.append(before)
+            programs.insert(0, ("before", before))
+        timed = session(build, os.path.join(bench, "zorven-timed.exe"), disp)
+        mini = session(build, os.path.join(bench, "zorven-min-dialog.exe"), disp)
+        hs += [timed, mini]
+
+        print("== start-up: program start to its dialog shown and answering, %d runs each, in turn" % runs_n)
+        starts = {"min-dialog": []}
+        starts.update({n: [] for n, _ in programs})
+        for _ in range(runs_n):
+            starts["min-dialog"].append(startup_once(mini))
+            for n, h in programs:
+                starts[n].append(startup_once(h))
+        for n, v in starts.items():
+            print("  %-10s %s; median %.3f s" % (n, ", ".join("%.3f s" % t for t in v), med(v)))
+        for n, _ in programs:
+            print("  %s / min-dialog: %.3f / %.3f = %.2f" % (n, med(starts[n]), med(starts["min-dialog"]),
+                                                            med(starts[n]) / med(starts["min-dialog"])))
+
+        for _, h in programs + [("timed", timed)]:
+            h.start_program()
+
+        pkg = after.package
+        total = wire_bytes(pkg, harness.DEFAULT_SERIAL)
+        limit = total * BITS_PER_BYTE / BAUD
+        if not opts.no_paced:
+            paced_part(opts, after, programs, timed, block_loop, pkg, total, limit)
+        print("== (b) instant: printer answers at once; %d runs each, in turn" % runs_n)
+        inst = {"floor": []}
+        inst.update({n: [] for n, _ in programs})
+        for i in range(runs_n):
+            r = floor_run(after, block_loop, [])
+            inst["floor"].append(r)
+            for n, h in programs:
+                inst[n].append(update_run(h, [], None))
+        inst_timed = update_run(timed, [], None)
+        for n, v in inst.items():
+            for r in v:
+                ph, t = r["phase"], r["turns"]
+                print("  %-8s block phase: %s blocks in %s s: %s blocks/s, %s ms/block, %s bytes/s; "
+                      "block turnaround median %s us, p99 %s us"
+                      % (n, ph.group(1), ph.group(2), ph.group(3), ph.group(4), ph.group(5),
+                         t.group(2) if t else "-", t.group(4) if t else "-"))
+        ph = inst_timed["phase"]
+        print("  timed    block phase: %s blocks in %s s: %s blocks/s" % (ph.group(1), ph.group(2), ph.group(3)))
+
+        with open(os.path.join(timed.work, "zorven-timed.txt")) as f:
+            runs = f.read().split("run: ")[1:]
+        for title, text in zip(("instant",) if opts.no_paced else ("paced", "instant"), runs):
+            print("== steps of a block's pass inside zorven-timed.exe, %s run" % title)
+            print("  run: " + text.rstrip().replace("\n", "\n  "))
+
+        for _, h in programs + [("timed", timed)]:
+            h.cmd("command", 2)
+            h.wait_program_exit(30)
     finally:
-        h.close()
-    pkg = paced["pkg"]
-    total = wire_bytes(pkg, harness.DEFAULT_SERIAL)
-    limit = total * BITS_PER_BYTE / BAUD
-    s = paced["summary"]
-    print("  package: variant %d, %d image bytes, %d blocks" % (pkg.variant, pkg.length, -(-pkg.length // BLOCK)))
-    print("  wire-time limit: %d bytes both ways x %d bits / %d baud = %.2f s" % (total, BITS_PER_BYTE, BAUD, limit))
-    print("  printer: %s, first byte to WAIT %.2f s -> %.3f x the limit" % (s.group(1), float(s.group(6)),
-                                                                          float(s.group(6)) / limit))
-    print("  START to the dialog idle again: %.2f s" % paced["wall"])
+        for h in reversed(hs):
+            h.close()
+        for h in hs:
+            shutil.rmtree(h.work, ignore_errors=True)
 
-    print("== (c) updater during the paced run (zorven.exe, process %d)" % paced["pid"])
-    print("  CPU %.2f s over %.2f s wall = %.1f %%" % (paced["cpu"], paced["wall"], 100 * paced["cpu"] / paced["wall"]))
-    if paced["server_cpu"] is not None:
-        print("  wineserver of the prefix: CPU %.2f s = %.1f %% of wall" % (paced["server_cpu"],
-                                                                        100 * paced["server_cpu"] / paced["wall"]))
-    print("  peak memory (VmHWM) of zorven.exe: %d KiB" % paced["peak"])
-
-    print("== (b) instant: printer answers at once")
-    ph = inst["phase"]
-    print("  update (printer, first byte to WAIT): %.2f s; START to the dialog idle again: %.2f s"
-          % (float(inst["summary"].group(6)), inst["wall"]))
-    print("  block phase: %s blocks in %s s: %s blocks/s, %s ms/block, %s bytes/s"
-          % (ph.group(1), ph.group(2), ph.group(3), ph.group(4), ph.group(5)))
     typical = []
     for size in XMODEM_SIZES:
         runs = xmodem_runs(size)
@@ -299,9 +486,10 @@ def main():
     steady = (XMODEM_SIZES[1] - XMODEM_SIZES[0]) / (typical[1] - typical[0])
     print("  XMODEM-1K CRC steady state, medians of completed runs: (%d - %d) bytes / (%.3f - %.3f) s = %.0f bytes/s"
           % (XMODEM_SIZES[1], XMODEM_SIZES[0], typical[1], typical[0], steady))
-    print("  zorven block phase / XMODEM steady state: %s / %.0f = %.2f"
-          % (ph.group(5), steady, float(ph.group(5)) / steady))
-
+    for n, v in inst.items():
+        ratios = [float(r["phase"].group(5)) / steady for r in v]
+        print("  %-8s block phase / XMODEM steady state: %s; median %.2f, spread %.2f..%.2f"
+              % (n, ", ".join("%.2f" % x for x in ratios), med(ratios), min(ratios), max(ratios)))
     return 0
 
 

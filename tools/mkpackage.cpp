@@ -4,11 +4,15 @@
 //                    --variant N --scramble N --access-code CODE --log-tag TEXT
 //                    [--presence N] [--reserved HEX]
 //
+// Numbers are decimal ("010" is ten), or hexadecimal with a 0x prefix; only the presence word
+// takes a minus sign. --version-hex, --access-code-hex and --log-tag-hex give the same texts as
+// their bytes in hexadecimal digits (the build hands them over this way, so that no character of
+// a text can be taken apart on its way through CMake, Ninja and a shell); they carry exactly the
+// texts the plain options can, so a NUL byte is refused.
+//
 // Bad input gets a message on stderr and exit status 2; no record is written then.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,21 +26,13 @@ const char kUsage[] =
     "usage: zorven-mkpackage --out FILE (--image FILE | --sample-image [BYTES])\n"
     "                        --version TEXT --variant 0..255 --scramble N\n"
     "                        --access-code CODE(6 bytes) --log-tag TEXT\n"
-    "                        [--presence N] [--reserved HEX(up to 32 digits)]\n";
+    "                        [--presence N] [--reserved HEX(up to 32 digits)]\n"
+    "numbers: decimal, or hexadecimal with 0x; texts also as --version-hex,\n"
+    "--access-code-hex, --log-tag-hex HEX (the text's bytes in hexadecimal)\n";
 
 int fail(const char* what, const char* detail = "") {
   std::fprintf(stderr, "zorven-mkpackage: %s%s\n", what, detail);
   return 2;
-}
-
-bool parse_long(const char* s, long long lo, long long hi, long long& out) {
-  if (s == nullptr || *s == 0) return false;
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(s, &end, 0);
-  if (errno != 0 || *end != 0 || v < lo || v > hi) return false;
-  out = v;
-  return true;
 }
 
 bool read_file(const char* path, std::vector<std::uint8_t>& out) {
@@ -60,6 +56,47 @@ int hexval(char c) {
   return -1;
 }
 
+// Decimal digits, or hexadecimal digits after 0x/0X; a minus sign only where lo is negative.
+// Nothing else: no blanks, no plus sign, no octal reading of a leading 0.
+bool parse_long(const char* s, long long lo, long long hi, long long& out) {
+  if (s == nullptr) return false;
+  bool negative = false;
+  if (*s == '-' && lo < 0) {
+    negative = true;
+    ++s;
+  }
+  int base = 10;
+  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s += 2;
+  }
+  if (*s == 0) return false;
+  unsigned long long v = 0;
+  for (; *s != 0; ++s) {
+    int d = base == 16 ? hexval(*s) : (*s >= '0' && *s <= '9' ? *s - '0' : -1);
+    if (d < 0) return false;
+    v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+    if (v > (1ULL << 41)) return false;  // far beyond every range asked for; no overflow
+  }
+  long long n = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
+  if (n < lo || n > hi) return false;
+  out = n;
+  return true;
+}
+
+// A text given as its bytes in hexadecimal digits; the empty digit string is the empty text.
+bool decode_hex_text(const char* hex, std::string& out) {
+  out.clear();
+  std::size_t len = std::strlen(hex);
+  if (len % 2 != 0) return false;
+  for (std::size_t k = 0; k < len; k += 2) {
+    int hi = hexval(hex[k]), lo = hexval(hex[k + 1]);
+    if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) return false;
+    out.push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +107,7 @@ int main(int argc, char** argv) {
   const char* access = nullptr;
   const char* tag = nullptr;
   const char* reserved = nullptr;
+  std::string version_hex, access_hex, tag_hex;  // decoded --*-hex texts
   long long variant = -1, scramble = -1, presence = 0x0007C000;
   bool have_variant = false, have_scramble = false;
 
@@ -100,14 +138,24 @@ int main(int argc, char** argv) {
     else if (a == "--access-code") access = v;
     else if (a == "--log-tag") tag = v;
     else if (a == "--reserved") reserved = v;
+    else if (a == "--version-hex") {
+      if (!decode_hex_text(v, version_hex)) return fail("--version-hex needs pairs of hexadecimal digits, no 00: ", v);
+      version = version_hex.c_str();
+    } else if (a == "--access-code-hex") {
+      if (!decode_hex_text(v, access_hex)) return fail("--access-code-hex needs pairs of hexadecimal digits, no 00: ", v);
+      access = access_hex.c_str();
+    } else if (a == "--log-tag-hex") {
+      if (!decode_hex_text(v, tag_hex)) return fail("--log-tag-hex needs pairs of hexadecimal digits, no 00: ", v);
+      tag = tag_hex.c_str();
+    }
     else if (a == "--variant") {
-      if (!parse_long(v, 0, 255, variant)) return fail("protocol variant must be 0 to 255: ", v);
+      if (!parse_long(v, 0, 255, variant)) return fail("protocol variant must be 0 to 255, decimal or 0x hexadecimal: ", v);
       have_variant = true;
     } else if (a == "--scramble") {
-      if (!parse_long(v, 0, 0xFFFFFFFFLL, scramble)) return fail("scramble flag must be 0 to 4294967295: ", v);
+      if (!parse_long(v, 0, 0xFFFFFFFFLL, scramble)) return fail("scramble flag must be 0 to 4294967295, decimal or 0x hexadecimal: ", v);
       have_scramble = true;
     } else if (a == "--presence") {
-      if (!parse_long(v, INT32_MIN, INT32_MAX, presence)) return fail("presence word must be a signed 32-bit number: ", v);
+      if (!parse_long(v, INT32_MIN, INT32_MAX, presence)) return fail("presence word must be a signed 32-bit number, decimal or 0x hexadecimal: ", v);
     } else {
       std::fputs(kUsage, stderr);
       return fail("unknown option ", argv[i - 1]);
@@ -126,6 +174,11 @@ int main(int argc, char** argv) {
   if (!tag) return fail("--log-tag is required");
   if (std::strlen(version) > package::kVersionSize - 1) return fail("version text longer than 255 characters");
   if (std::strlen(access) != package::kAccessCodeSize) return fail("access code must be exactly 6 bytes: ", access);
+  // The code is 6 ASCII characters: DEL and every byte with the high bit set are refused. Control
+  // characters (1 to 31) are ASCII and are kept as given: a code supplied with a firmware release
+  // may hold one, and the frames carry the 6 bytes without reading them.
+  for (std::size_t k = 0; k < package::kAccessCodeSize; ++k)
+    if (static_cast<unsigned char>(access[k]) > 0x7E) return fail("access code must be 6 ASCII characters, none above 0x7E: ", access);
   if (std::strlen(tag) > package::kLogTagSize - 1) return fail("log tag longer than 128 characters");
 
   std::vector<std::uint8_t> img;

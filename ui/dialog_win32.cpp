@@ -10,10 +10,11 @@
 #include "serial/port.h"
 #include "ui/dialog_text.h"
 #include "ui/platform_win32.h"
+#include "ui/progress_shown.h"
 #include "ui/resource.h"
+#include "ui/run_win32.h"
 #include "ui/settings_win32.h"
 #include "update/dialog_ops.h"
-#include "update/driver.h"
 #include "update/run_state.h"
 
 namespace ui {
@@ -74,7 +75,8 @@ class DialogOpsWin32 final : public update::DialogOps {
   }
 
   void set_progress(std::uint32_t position) override {
-    SendDlgItemMessageA(dialog_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    if (progress_.change_to(position))
+      SendDlgItemMessageA(dialog_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   }
 
   void repaint_log() override { UpdateWindow(GetDlgItem(dialog_, IDC_LOG)); }
@@ -97,6 +99,7 @@ class DialogOpsWin32 final : public update::DialogOps {
 
  private:
   HWND dialog_ = nullptr;
+  ShownProgress progress_;
 };
 
 DialogOpsWin32 g_ops;
@@ -176,7 +179,7 @@ void on_start(HWND dialog) {
   g_state.run_active = 1;
   save_settings(dialog);
   g_inside_run = true;
-  int result = update::run_update(g_ops, windows_platform(), g_state, pkg);
+  int result = run_update_from_dialog(g_ops, windows_platform(), g_state, pkg);
   g_inside_run = false;
   g_state.run_active = 0;
   if (result != 0) EndDialog(dialog, kResultFatal);

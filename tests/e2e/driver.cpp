@@ -35,6 +35,12 @@
 //   settings                 the saved "Port" and "BaudRate": profile strings and per-user values
 //   reset-settings           removes both, so that the program starts with its defaults
 //
+//   zorven-driver --desktop NAME --exe PATH-SUFFIX time-start SECS
+// answers {"ready":true} at once, then waits (polling every few milliseconds, also for the
+// desktop) until the program's dialog is shown and answers a message, answers {"ok":true}, and
+// closes the dialog with IDCANCEL. The caller starts the program after "ready", so the time
+// between the two answers is the program's start-up as the operator sees it.
+//
 // Reads go through SendMessageTimeoutW: the program does not service messages while it waits
 // for a reply line, and the driver must not hang on it. Texts are read with the W messages,
 // which Wine marshals between processes (the A forms hand back UTF-16).
@@ -698,6 +704,41 @@ bool enter_desktop(const std::wstring& name) {
   return seen && SetThreadDesktop(desk);
 }
 
+constexpr DWORD kStartPollMs = 2;
+
+// The time-start command: see the head of this file.
+int time_start(const std::wstring& name, double secs) {
+  std::printf("{\"ok\":true,\"ready\":true}\n");
+  std::fflush(stdout);
+  const DWORD start = GetTickCount();
+  const DWORD limit = static_cast<DWORD>(secs * 1000);
+  HDESK desk = nullptr;
+  bool seen = false;
+  while (!seen && GetTickCount() - start <= limit) {
+    if (!desk) desk = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL);
+    if (desk) EnumDesktopWindows(desk, note_program_window, reinterpret_cast<LPARAM>(&seen));
+    if (!seen) Sleep(kStartPollMs);
+  }
+  if (!seen || !SetThreadDesktop(desk)) {
+    reply_error("the program did not show up");
+    return 1;
+  }
+  HWND d = nullptr;
+  DWORD_PTR len = 0;
+  while (GetTickCount() - start <= limit) {
+    d = top_windows().dialog;
+    if (d && SendMessageTimeoutW(d, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &len)) {
+      std::printf("{\"ok\":true}\n");
+      std::fflush(stdout);
+      PostMessageW(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      return 0;
+    }
+    Sleep(kStartPollMs);
+  }
+  reply_error("no dialog");
+  return 1;
+}
+
 std::vector<std::string> split(const char* line) {
   // Words separated by blanks; a word in double quotes may hold blanks.
   std::vector<std::string> out;
@@ -735,6 +776,8 @@ int main(int argc, char** argv) {
     std::fputs("usage: zorven-driver --exe PATH-SUFFIX (serve | COMMAND [ARGS...])\n", stderr);
     return 2;
   }
+  if (!desktop.empty() && !args.empty() && args[0] == "time-start")
+    return time_start(widen(desktop.c_str()), args.size() > 1 ? std::atof(args[1].c_str()) : 60.0);
   if (!desktop.empty() && !enter_desktop(widen(desktop.c_str()))) {
     std::fprintf(stderr, "zorven-driver: the program did not show up in desktop %s\n", desktop.c_str());
     return 2;

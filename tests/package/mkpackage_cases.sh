@@ -53,6 +53,26 @@ refuse tag-129 --image "$work/small.img" --version V --variant 4 --scramble 1 --
 refuse variant-256 --image "$work/small.img" --version V --variant 256 --scramble 1 --access-code ABCDEF --log-tag T
 refuse variant-negative --image "$work/small.img" --version V --variant -1 --scramble 1 --access-code ABCDEF --log-tag T
 refuse variant-text --image "$work/small.img" --version V --variant four --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-blank --image "$work/small.img" --version V --variant " 4" --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-plus --image "$work/small.img" --version V --variant +4 --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-hex-no-0x --image "$work/small.img" --version V --variant 1f --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-bare-0x --image "$work/small.img" --version V --variant 0x --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-point --image "$work/small.img" --version V --variant 4.0 --scramble 1 --access-code ABCDEF --log-tag T
+refuse variant-empty --image "$work/small.img" --version V --variant "" --scramble 1 --access-code ABCDEF --log-tag T
+refuse scramble-binary --image "$work/small.img" --version V --variant 4 --scramble 0b1 --access-code ABCDEF --log-tag T
+refuse scramble-negative --image "$work/small.img" --version V --variant 4 --scramble -1 --access-code ABCDEF --log-tag T
+refuse scramble-hex-too-big --image "$work/small.img" --version V --variant 4 --scramble 0x100000000 --access-code ABCDEF --log-tag T
+refuse presence-trailing-blank --image "$work/small.img" "${ok[@]}" --presence "-1 "
+refuse presence-too-big --image "$work/small.img" "${ok[@]}" --presence 2147483648
+refuse access-del --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code $'ABCDE\x7f' --log-tag T
+refuse access-high-bit --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code $'ABCDE\xe9' --log-tag T
+refuse access-utf8 --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code $'ABCD\xc3\xa9' --log-tag T
+refuse access-hex-high --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code-hex 414243444580 --log-tag T
+refuse access-hex-nul --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code-hex 414243444500 --log-tag T
+refuse version-hex-odd --image "$work/small.img" --version-hex 563 --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+refuse version-hex-not-hex --image "$work/small.img" --version-hex 56zz --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+refuse version-hex-nul --image "$work/small.img" --version-hex 560031 --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+refuse tag-hex-129 --image "$work/small.img" --version V --variant 4 --scramble 1 --access-code ABCDEF --log-tag-hex "$(printf '54%.0s' $(seq 129))"
 refuse no-image "${ok[@]}"
 refuse unknown-option --image "$work/small.img" "${ok[@]}" --colour red
 
@@ -72,6 +92,29 @@ expect variant "$(field 32 1)" 03
 expect version "$(field 33 3)" 563100
 expect access "$(field 655649 6)" 51313b573245
 expect tag "$(field 655655 6)" 4c494e453700
+
+# One field of a good record: name, offset, length, the field's bytes in hex, then the arguments.
+record() {
+  local name="$1" offset="$2" length="$3" want="$4"; shift 4
+  accept "$name" --image "$work/small.img" "$@"
+  [ -e "$work/out.bin" ] && expect "$name" "$(field "$offset" "$length")" "$want"
+}
+zeros256=$(printf '00%.0s' $(seq 256))
+v=(--version V --scramble 1 --access-code ABCDEF --log-tag T)
+record variant-decimal-leading-zero 32 1 0a --variant 010 "${v[@]}"
+record variant-08-is-eight 32 1 08 --variant 08 "${v[@]}"
+record variant-hex 32 1 ff --variant 0xFF "${v[@]}"
+record variant-hex-upper-x 32 1 1f --variant 0X1f "${v[@]}"
+record scramble-hex-max 4 4 ffffffff "${ok[@]}" --scramble 0xffffffff
+record scramble-leading-zero 4 4 0b000000 "${ok[@]}" --scramble 011
+record presence-negative-hex 24 4 ffffffff "${ok[@]}" --presence -0x1
+record presence-leading-zero 24 4 64000000 "${ok[@]}" --presence 0100
+record version-empty 33 256 "$zeros256" --version "" --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+record version-hex-empty 33 256 "$zeros256" --version-hex "" --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+record version-hex 33 5 563b312200 --version-hex 563B3122 --variant 4 --scramble 1 --access-code ABCDEF --log-tag T
+record access-controls-kept 655649 6 011f41207e09 --version V --variant 4 --scramble 1 --access-code $'\x01\x1fA ~\t' --log-tag T
+record access-hex 655649 6 3b2220245c7e --version V --variant 4 --scramble 1 --access-code-hex 3b2220245c7e --log-tag T
+record tag-hex-empty 655655 2 0000 --version V --variant 4 --scramble 1 --access-code ABCDEF --log-tag-hex ""
 
 [ "$fails" = 0 ] && echo "package builder: all cases behave"
 exit $((fails != 0))

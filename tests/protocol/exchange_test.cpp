@@ -71,6 +71,7 @@ struct QueryCase {
 // follows, then two checksum characters and LF that the query never reads.
 const QueryCase kQueryCases[] = {
     {"serial before ';'", b({0x02, 0x2B}) + "00" + "12345;67" + "01\n", 1, "12345", 2},
+    {"serial up to the first of several ';'", b({0x02, 0x2C}) + "00" + "SN-77;A;B" + "01\n", 1, "SN-77", 2},
     {"no data", b({0x02, 0x23}) + "00" + "01\n", 0, "", 2},
     {"no ';' in the data", b({0x02, 0x2B}) + "00" + "12345678" + "01\n", 0, "", 2},
     {"byte 0 not STX", b({0x06, 0x2B}) + "00" + "12345;67" + "01\n", 0, "", 1},
@@ -250,6 +251,20 @@ TEST(EntryHandshake, FailedReadRequestCountsAsFourZeroBytes) {
   EXPECT_EQ(p.handshake(*r), 0);
   EXPECT_EQ(p.reply_count, 4);
   EXPECT_EQ(p.work_start(4), Bytes(4, 0));
+}
+
+// The variant-2 reply in two read requests that each hold an LF: each request adds the position
+// of the first LF among its own bytes, 5 + 4 for the first and 3 + 1 for the second (its second LF
+// adds nothing). The 13 stay below the 14 asked for, so the read runs into the timeout and the
+// refusal reports 13.
+TEST(EntryHandshake, Variant2ReplyInTwoPiecesCountsTheFirstLfOfEachPiece) {
+  Printer p({});
+  p.port.steps = {fakes::data("\x06"), fakes::data(b({0x02, 0x23}) + "01\n"), fakes::data("X\n\n")};
+  auto r = make_record(kCodeA1B2C3, 2);
+  EXPECT_EQ(p.handshake(*r), 0);
+  EXPECT_EQ(p.reply_count, 13);
+  EXPECT_EQ(p.work_start(8), bytes_of(b({0x02, 0x23}) + "01\nX\n\n"));
+  EXPECT_EQ(p.port.writes.size(), 2u);
 }
 
 // STOP during a handshake: every read of the exchange ends after its first idle request instead

@@ -312,7 +312,8 @@ TEST(ReplyMatch, ComparesTheFirstNBytesCaseSensitively) {
   const Case cases[] = {
       {"OK", "OK", 2, 1},      {"OKAY", "OK", 2, 1},     {"ok", "OK", 2, 0},
       {"O", "OK", 2, 0},       {"xyz", "OK", 0, 1},      {"RETRY\r", "RETRY", 5, 1},
-      {"RETRX", "RETRY", 5, 0}, {"WAIT", "WAIT", 4, 1},
+      {"RETRX", "RETRY", 5, 0}, {"WAIT", "WAIT", 4, 1},     {"OX", "OK", 2, 0},
+      {"WAIX", "WAIT", 4, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.reply) + " vs " + c.word);

@@ -45,6 +45,8 @@ class ScriptedPrinter {
   std::function<std::string(std::size_t send)> block_answer;
   std::string closing_answer = "WAIT\r\n";  // after the verdict that accepts the last block
   int closing_delay = 0;                    // silent seconds before the closing reply
+  int handshake_delay = 0;                  // silent seconds before the reply to the entry frame
+  int block_delay = 0;                      // silent seconds before each block's verdict
 
   // What arrived.
   Phase phase;
@@ -65,7 +67,11 @@ class ScriptedPrinter {
     switch (phase) {
       case Phase::kHandshake:
         frames.push_back(w);
-        port_.feed(handshake_answer);
+        if (handshake_delay == 0) {
+          port_.feed(handshake_answer);
+        } else if (!handshake_answer.empty()) {
+          answer_later(handshake_answer, handshake_delay);
+        }
         phase = Phase::kAnnounce;
         break;
       case Phase::kAnnounce:
@@ -83,23 +89,28 @@ class ScriptedPrinter {
         std::string verdict = block_answer ? block_answer(blocks.size() - 1) : "OK\r\n";
         if (verdict.compare(0, 2, "OK") == 0) accepted += blocks.back().size();
         phase = Phase::kBlock;
-        if (accepted < total_ || verdict.compare(0, 2, "OK") != 0) {
-          port_.feed(verdict);
-        } else if (closing_delay == 0) {
-          port_.feed(verdict + closing_answer);
-          phase = Phase::kDone;
+        const bool last = accepted >= total_ && verdict.compare(0, 2, "OK") == 0;
+        if (block_delay == 0 && (!last || closing_delay == 0)) {
+          port_.feed(last ? verdict + closing_answer : verdict);
         } else {
-          port_.steps.push_back(data(verdict));
-          for (int i = 0; i < closing_delay; ++i) port_.steps.push_back(idle(1));
-          port_.steps.push_back(data(closing_answer));
-          phase = Phase::kDone;
+          // Scripted requests come before the input queue, so a reply that follows a delayed
+          // one is scripted too.
+          answer_later(verdict, block_delay);
+          if (last) answer_later(closing_answer, closing_delay);
         }
+        if (last) phase = Phase::kDone;
         break;
       }
       case Phase::kDone:
         frames.push_back(w);  // nothing more is expected
         break;
     }
+  }
+
+  // `reply` after `delay` seconds of silence, as scripted read requests.
+  void answer_later(const std::string& reply, int delay) {
+    for (int i = 0; i < delay; ++i) port_.steps.push_back(idle(1));
+    port_.steps.push_back(data(reply));
   }
 
   // The image length from "<version>;<length>;528;\r\n".

@@ -52,23 +52,29 @@ std::string read(FakeStore& store, const char* key, const char* fallback, std::s
 
 TEST(Settings, ReadTakesUserValueThenProfileThenDefault) {
   struct Case {
+    const char* key;      // as stored
     const char* profile;  // nullptr: missing
     const char* user;
     const char* expected;
   };
   const Case cases[] = {
-      {nullptr, nullptr, "COM1"},
-      {"COM3", nullptr, "COM3"},
-      {"", nullptr, "COM1"},  // an empty profile value counts as missing
-      {nullptr, "COM7", "COM7"},
-      {"COM3", "COM7", "COM7"},  // the per-user value was written because the profile could not be
+      {"Port", nullptr, nullptr, "COM1"},
+      {"Port", "COM3", nullptr, "COM3"},
+      {"Port", "", nullptr, "COM1"},  // an empty profile value counts as missing
+      {"Port", nullptr, "COM7", "COM7"},
+      {"Port", "COM3", "COM7", "COM7"},  // the per-user value was written because the profile could not be
+      {"BaudRate", nullptr, nullptr, "9600"},
+      {"BaudRate", "", nullptr, "9600"},
+      {"BaudRate", "38400", nullptr, "38400"},
   };
   for (const Case& c : cases) {
     FakeStore store;
-    if (c.profile) store.profile["Port"] = c.profile;
-    if (c.user) store.user["Port"] = c.user;
-    EXPECT_EQ(read(store, ui::kPortKey, ui::kDefaultPort), c.expected)
-        << "profile=" << (c.profile ? c.profile : "-") << " user=" << (c.user ? c.user : "-");
+    if (c.profile) store.profile[c.key] = c.profile;
+    if (c.user) store.user[c.key] = c.user;
+    const bool port = std::string(c.key) == "Port";
+    EXPECT_EQ(read(store, port ? ui::kPortKey : ui::kSpeedKey, port ? ui::kDefaultPort : ui::kDefaultSpeedText),
+              c.expected)
+        << c.key << " profile=" << (c.profile ? c.profile : "-") << " user=" << (c.user ? c.user : "-");
   }
 }
 

@@ -120,6 +120,9 @@ TEST(Driver, FailuresEndTheRunWithoutAProductionLine) {
       {"handshake cut short",
        [](Bench& b) { b.printer.handshake_answer = std::string("\x06\x30\x31", 3); }, 0,
        {"Start...", "Bad Receipt: ", "0x06 0x30 0x31 ", ""}},
+      {"handshake cut short, bytes above 9",
+       [](Bench& b) { b.printer.handshake_answer = std::string("\xAB\x0F\xFF", 3); }, 0,
+       {"Start...", "Bad Receipt: ", "0xAB 0x0F 0xFF ", ""}},
       {"handshake refused",
        [](Bench& b) { b.printer.handshake_answer = std::string("\x02\x00\x30\x31\x00\x00\n", 7); }, 0,
        {"Start...", "Bad Receipt: ", "0x02 0x00 0x30 0x31 ", ""}},
@@ -143,6 +146,37 @@ TEST(Driver, FailuresEndTheRunWithoutAProductionLine) {
       EXPECT_EQ(b.port.closes, 1) << c.what;
       EXPECT_EQ(b.ops.focused_back, b.ops.focused) << c.what;
     }
+  }
+}
+
+// The run gives the reply to the entry frame and each block's verdict 5 seconds, whatever reply
+// timeout it starts with (the first run of a dialog starts with 5, every later one with the 10 the
+// closing reply of the one before left).
+TEST(Driver, EntryReplyAndBlockVerdictsHaveFiveSeconds) {
+  const Log finished = {"Start...", "OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF",
+                        "Process finished.", ""};
+  struct Case {
+    const char* what;
+    int handshake_delay;
+    int block_delay;
+    std::int32_t timeout_before;
+    Log log;
+  } cases[] = {
+      {"entry reply after 3 s", 3, 0, 5, finished},
+      {"entry reply after 4 s in a later run", 4, 0, 10, finished},
+      {"every verdict after 4 s", 0, 4, 5, finished},
+      // Five idle seconds end the wait: a reply in the sixth comes too late.
+      {"entry reply after 5 s", 5, 0, 10, {"Start...", "No communication.", ""}},
+      {"first verdict after 5 s", 0, 5, 10, {"Start...", "OK", "", ""}},
+  };
+  for (const Case& c : cases) {
+    Bench b;
+    b.state.reply_timeout = c.timeout_before;
+    b.printer.handshake_delay = c.handshake_delay;
+    b.printer.block_delay = c.block_delay;
+    EXPECT_EQ(b.run(), 0) << c.what;
+    EXPECT_EQ(b.ops.log, c.log) << c.what;
+    EXPECT_EQ(b.platform.appended.size(), c.log == finished ? 1u : 0u) << c.what;
   }
 }
 

@@ -124,6 +124,30 @@ TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
   EXPECT_EQ(state.stop_request, 0u);
 }
 
+TEST(TransferLineEnd, CrAndTheOneByteAfterItEndAVerdict) {
+  // The last verdict and the closing reply follow each other: the CR and the one byte after it
+  // end the verdict, whatever that byte is and however late it comes within the reply timeout,
+  // and the closing reply begins right behind it.
+  struct Case {
+    const char* what;
+    const char* verdict;
+    const char* closing;
+    int pause;  // seconds between the verdict and the closing reply
+  } cases[] = {
+      {"any byte after the CR", "OK\rX", "WAIT\r\n", 0},
+      {"the byte after the CR a second later", "OK\r", "\nWAIT\r\n", 1},
+  };
+  for (const Case& c : cases) {
+    Rig t;
+    t.printer.block_answer = [&c](std::size_t) { return std::string(c.verdict); };
+    t.printer.closing_answer = c.closing;
+    t.printer.closing_delay = c.pause;
+    t.run(1000);
+    EXPECT_EQ(t.ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"})) << c.what;
+    EXPECT_EQ(t.state.stop_request, 0u) << c.what;
+  }
+}
+
 TEST_F(Transfer, InputArrivingWithABlockIsDiscardedBeforeItsCrc) {
   // Noise that arrives while a block goes out, more than one drain request holds, must not be
   // read as the verdict on it.
@@ -195,6 +219,12 @@ TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
       {"block reply cut off after O",
        [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("O"); }; },
        {"OK", "O"}, 1},
+      // A reply word matches on all of its bytes, not on a part of them.
+      {"block reply OX",
+       [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("OX\r\n"); }; },
+       {"OK", "OX"}, 1},
+      {"closing reply WAIX", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "WAIX\r\n"; },
+       {"OK", "WAIX", "Bad printer response."}, 2},
       {"closing reply not WAIT", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "BUSY\r\n"; },
        {"OK", "BUSY", "Bad printer response."}, 2},
       {"closing reply missing", [&](auto&, auto& pr, auto&, auto&) { pr.closing_answer = silent; },

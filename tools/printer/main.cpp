@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -152,24 +154,50 @@ void close_line(Line& l) {
   l.fd = -1;
 }
 
-// Sends one reply, byte by byte at the line rate when paced.
-void transmit(Line& l, const std::string& r) {
+// Sends one reply, byte by byte at the line rate when paced: as a UART that may start the reply at
+// `start` (or once the wire is free) and puts one byte out every byte time. No byte leaves before
+// its stop bit would be out; a late wake-up delays only the byte it was for, not the bytes after
+// it, so the printer's own lateness does not add up over a reply.
+void transmit(Line& l, const std::string& r, std::int64_t start) {
   if (l.byte_ns == 0) {
     write_all(l.fd, r.data(), r.size());
     return;
   }
+  std::int64_t end = std::max(l.tx_free, start);
   for (char c : r) {
-    const std::int64_t end = std::max(l.tx_free, now_ns()) + l.byte_ns;
+    end += l.byte_ns;
     sleep_until(end);  // the byte is at the far end once its stop bit is out
     write_all(l.fd, &c, 1);
-    l.tx_free = end;
   }
+  l.tx_free = end;
 }
+
+// What the printer knows about the time of one update. Paced, each reply has a time at which a
+// UART would have put its last stop bit on the wire (the received message's last byte plus the
+// reply's own wire time); the printer's lateness is how much later it really wrote that byte. The
+// turnaround after a reply runs from its last byte out to the updater's next byte read here: the
+// updater's own time with the pty, Wine and the printer's wake-up included. A receive gap is a
+// pause inside an updater's message that the wire time of the bytes before it does not cover.
+struct ReplyTiming {
+  std::int64_t late_ns = 0;   // 0 when the line is not paced
+  std::int64_t turn_ns = -1;  // -1: no byte from the updater followed
+  bool block = false;         // the verdict on an image block
+};
+
+struct Timing {
+  std::vector<ReplyTiming> replies;
+  std::int64_t gap_ns = 0;
+  std::uint64_t rx_bytes = 0;  // from the byte that began the update
+  std::uint64_t tx_bytes = 0;
+  std::int64_t turn_from = 0;  // last reply byte out, while a turnaround is pending
+  bool turn_pending = false;
+};
 
 struct Session {
   Options opt;
   Line line;
   Machine machine;
+  Timing timing;
   std::int64_t update_start = 0;
   std::int64_t blocks_start = 0;
   std::int64_t last_activity = 0;
@@ -179,6 +207,71 @@ struct Session {
 
 void print_events(Session& s) {
   for (const std::string& e : s.machine.take_events()) std::fprintf(stderr, "zorven-printer: %s\n", e.c_str());
+}
+
+std::int64_t percentile(const std::vector<std::int64_t>& sorted, int pct) {
+  if (sorted.empty()) return 0;
+  // Nearest rank: the smallest value with at least pct % of the values at or below it.
+  const std::size_t rank = (sorted.size() * static_cast<std::size_t>(pct) + 99) / 100;
+  return sorted[rank == 0 ? 0 : rank - 1];
+}
+
+double ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
+double us(std::int64_t ns) { return static_cast<double>(ns) / 1e3; }
+
+// The timing of the update just ended, on stderr: the printer's own lateness, the updater's
+// turnarounds after block verdicts and after other replies, the receive gaps, and how they and
+// the wire time of every byte add up against the update time.
+void report_timing(Session& s, std::int64_t update_ns) {
+  const Timing& tm = s.timing;
+  std::vector<std::int64_t> late, block_turns;
+  std::int64_t late_sum = 0, block_sum = 0, other_sum = 0;
+  std::size_t other_n = 0;
+  for (const ReplyTiming& r : tm.replies) {
+    late.push_back(r.late_ns);
+    late_sum += r.late_ns;
+    if (r.turn_ns < 0) continue;
+    if (r.block) {
+      block_turns.push_back(r.turn_ns);
+      block_sum += r.turn_ns;
+    } else {
+      ++other_n;
+      other_sum += r.turn_ns;
+    }
+  }
+  std::sort(late.begin(), late.end());
+  std::sort(block_turns.begin(), block_turns.end());
+  std::fprintf(stderr,
+               "zorven-printer: lateness: %zu replies, total %.3f ms, median %.1f us, p99 %.1f us, max %.1f us\n",
+               late.size(), ms(late_sum), us(percentile(late, 50)), us(percentile(late, 99)),
+               late.empty() ? 0.0 : us(late.back()));
+  std::fprintf(stderr,
+               "zorven-printer: block turnaround: %zu, median %.1f us, p90 %.1f us, p99 %.1f us, sum %.3f ms; "
+               "other turnarounds: %zu, sum %.3f ms; receive gaps: %.3f ms\n",
+               block_turns.size(), us(percentile(block_turns, 50)), us(percentile(block_turns, 90)),
+               us(percentile(block_turns, 99)), ms(block_sum), other_n, ms(other_sum), ms(tm.gap_ns));
+  if (s.line.byte_ns != 0) {
+    // The update time starts at the first byte's stop bit, so that byte's wire time is not in it.
+    const std::uint64_t bytes = tm.rx_bytes + tm.tx_bytes;
+    const std::int64_t wire = static_cast<std::int64_t>(bytes > 0 ? bytes - 1 : 0) * s.line.byte_ns;
+    const std::int64_t accounted = wire + late_sum + block_sum + other_sum + tm.gap_ns;
+    std::fprintf(stderr,
+                 "zorven-printer: accounting: wire %llu bytes %.3f ms + lateness %.3f + turnarounds %.3f + %.3f + "
+                 "gaps %.3f = %.3f ms of the update's %.3f ms\n",
+                 static_cast<unsigned long long>(bytes), ms(wire), ms(late_sum), ms(block_sum), ms(other_sum),
+                 ms(tm.gap_ns), ms(accounted), ms(update_ns));
+  }
+  if (s.opt.timing.empty()) return;
+  std::FILE* f = std::fopen(s.opt.timing.c_str(), "w");
+  if (!f) {
+    std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.timing.c_str());
+    return;
+  }
+  std::fprintf(f, "# reply block late_us turnaround_us\n");
+  for (std::size_t i = 0; i < tm.replies.size(); ++i)
+    std::fprintf(f, "%zu %d %.1f %.1f\n", i + 1, tm.replies[i].block ? 1 : 0, us(tm.replies[i].late_ns),
+                 tm.replies[i].turn_ns < 0 ? -1.0 : us(tm.replies[i].turn_ns));
+  std::fclose(f);
 }
 
 void finish_update(Session& s, const printer::Result& r) {
@@ -195,6 +288,7 @@ void finish_update(Session& s, const printer::Result& r) {
                  r.stats.blocks, bsecs, r.stats.blocks / bsecs, bsecs * 1000.0 / r.stats.blocks,
                  static_cast<double>(r.stats.bytes) / bsecs);
   }
+  report_timing(s, t - s.update_start);
   if (r.image_complete && !s.opt.out.empty() && !write_file(s.opt.out, r.image))
     std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.out.c_str());
   s.blocks_start = 0;
@@ -210,19 +304,47 @@ void take_result(Session& s) {
 // printer answers.
 void receive(Session& s, const std::uint8_t* p, std::size_t n) {
   Line& l = s.line;
+  Timing& tm = s.timing;
   const std::int64_t t = now_ns();
+  if (tm.turn_pending) {
+    tm.replies.back().turn_ns = t - tm.turn_from;
+    tm.turn_pending = false;
+  } else if (l.byte_ns != 0 && s.machine.active() && t > l.rx_free) {
+    tm.gap_ns += t - l.rx_free;
+  }
   std::int64_t arrival = std::max(l.rx_free, t);
   for (std::size_t i = 0; i < n && !s.machine.disconnect_requested(); ++i) {
     arrival += l.byte_ns;
     const bool was_active = s.machine.active();
     const bool was_blocks = s.machine.in_blocks();
     s.machine.feed(p[i]);
-    if (!was_active && s.machine.active()) s.update_start = l.byte_ns ? arrival : t;
+    if (!was_active && s.machine.active()) {
+      s.update_start = l.byte_ns ? arrival : t;
+      tm = Timing{};
+    }
+    if (s.machine.active()) ++tm.rx_bytes;
     const std::vector<std::string> replies = s.machine.take_replies();
-    if (!replies.empty() && l.byte_ns != 0) sleep_until(arrival);
+    std::int64_t start = arrival;  // paced: a reply may start once the received byte's stop bit is in
     for (const std::string& r : replies) {
-      if (s.opt.delay_ms != 0) sleep_until(now_ns() + static_cast<std::int64_t>(s.opt.delay_ms) * 1'000'000);
-      transmit(l, r);
+      if (s.opt.delay_ms != 0) {
+        const std::int64_t delay = static_cast<std::int64_t>(s.opt.delay_ms) * 1'000'000;
+        if (l.byte_ns != 0) {
+          start = std::max(start, l.tx_free) + delay;
+        } else {
+          sleep_until(now_ns() + delay);
+        }
+      }
+      transmit(l, r, start);
+      ReplyTiming rt;
+      rt.block = was_blocks;
+      // Paced, the wire's free time is when a UART would have had the reply's last stop bit out.
+      if (l.byte_ns != 0) rt.late_ns = now_ns() - l.tx_free;
+      tm.replies.push_back(rt);
+      tm.tx_bytes += r.size();
+    }
+    if (!replies.empty()) {
+      tm.turn_from = now_ns();
+      tm.turn_pending = true;
     }
     if (!was_blocks && s.machine.in_blocks()) s.blocks_start = now_ns();
     take_result(s);
@@ -309,6 +431,9 @@ int main(int argc, char** argv) {
     }
     // A pty has no UART: the printer paces the bytes itself.
     if (opt.baud != 0) s.line.byte_ns = kBitsPerByte * 1'000'000'000 / opt.baud;
+    // The kernel may let a timed sleep run over by the thread's timer slack (50 us by default),
+    // which would make every paced byte late by up to that much.
+    if (opt.baud != 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::printf("PTY %s\n", s.line.slave.c_str());
     std::fflush(stdout);
   } else {

@@ -20,6 +20,7 @@ const char kUsage[] =
     "  --once                  exit after one update, once the updater has closed the port\n"
     "  --delay MS              wait MS milliseconds before every reply\n"
     "  --baud N                pace the line: 10 bits a byte both ways at N baud (9600..115200)\n"
+    "  --timing FILE           write each reply's lateness and the turnaround after it to FILE\n"
     " faults:\n"
     "  --silent STAGE          no reply at STAGE: query|handshake|announce|block:K|wait\n"
     "  --garbage STAGE         \"GARBAGE\\r\\n\" instead of the reply at STAGE\n"
@@ -74,8 +75,8 @@ bool parse_stage(const std::string& s, StagePoint& out) {
 bool takes_value(const std::string& a) {
   static const char* const kValued[] = {"--device",  "--link",    "--out",          "--variant",     "--scramble",
                                         "--access-code", "--serial", "--version", "--image-length", "--delay",
-                                        "--baud", "--silent", "--garbage", "--retry-every", "--retry-times", "--bad-reply-block",
-                                        "--disconnect-at-block"};
+                                        "--baud", "--silent", "--garbage", "--retry-every", "--retry-times",
+                                        "--bad-reply-block", "--disconnect-at-block", "--timing"};
   for (const char* k : kValued)
     if (a == k) return true;
   return false;
@@ -110,6 +111,8 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
       o.link = value;
     } else if (a == "--out") {
       o.out = value;
+    } else if (a == "--timing") {
+      o.timing = value;
     } else if (a == "--variant") {
       if (!parse_number(v, 0, 4, n)) return "--variant must be 0 to 4: " + value;
       o.config.variant = static_cast<int>(n);

@@ -13,6 +13,7 @@ struct Options {
   std::string device;  // serial device to serve; empty: create a pty
   std::string link;    // symlink made to point at the pty's slave
   std::string out;     // file that receives each completed image
+  std::string timing;  // file that receives each update's per-reply timing
   bool once = false;   // exit after one update (once the updater has closed the port)
   std::uint32_t delay_ms = 0;  // before every reply
   std::uint32_t baud = 0;      // line-rate pacing; 0: none
