@@ -12,6 +12,14 @@
 //   state                    combos, version, START text, enabled states, progress, window
 //                            rectangle (left, top, right, bottom), log
 //   log                      the log list's lines
+//   log-from N               the number of log lines and the lines from index N on
+//   wait-log-from N TEXT SECS   wait for a line at index N or later whose text is TEXT
+//   controls                 START text, enabled states and progress, without the lists
+//   resources                the program's process as Windows reports it: handle count
+//                            (GetProcessHandleCount), USER and GDI objects (GetGuiResources,
+//                            with the error each call left), GDI objects counted in its GDI
+//                            handle table (-1: not readable), its handles in the system's handle
+//                            list (-1: not available), and its windows, children included
 //   set-port TEXT            pick TEXT from the port list, or type it into the edit field
 //   set-speed TEXT           pick TEXT from the speed list
 //   press START|CANCEL       click the button (a posted BM_CLICK, as a mouse click would)
@@ -39,6 +47,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <winternl.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -358,6 +369,178 @@ int cmd_reset_settings() {
   return 0;
 }
 
+// Lines from index `from` on; `count` is the list's whole length.
+bool read_log_from(HWND dialog, DWORD_PTR from, DWORD_PTR& count, std::vector<std::wstring>& lines) {
+  HWND list = GetDlgItem(dialog, kIdLog);
+  if (!send(list, LB_GETCOUNT, 0, 0, count)) return false;
+  lines.clear();
+  for (DWORD_PTR i = from; i < count; ++i) {
+    DWORD_PTR len = 0;
+    if (!send(list, LB_GETTEXTLEN, i, 0, len)) return false;
+    std::vector<wchar_t> buf(len + 2, L'\0');
+    DWORD_PTR got = 0;
+    if (!send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf.data()), got)) return false;
+    lines.emplace_back(buf.data());
+  }
+  return true;
+}
+
+int cmd_controls(HWND d) {
+  std::wstring start_text;
+  DWORD_PTR progress = 0;
+  if (!text_of(GetDlgItem(d, kIdStart), start_text) ||
+      !send(GetDlgItem(d, kIdProgress), PBM_GETPOS, 0, 0, progress)) {
+    reply_error("busy");
+    return 1;
+  }
+  auto enabled = [&](int id) { return IsWindowEnabled(GetDlgItem(d, id)) ? "true" : "false"; };
+  std::printf("{\"ok\":true,\"start_text\":%s,\"progress\":%d,\"enabled\":{\"port\":%s,\"speed\":%s,"
+              "\"start\":%s,\"cancel\":%s}}\n",
+              json(start_text).c_str(), static_cast<int>(progress), enabled(kIdPort), enabled(kIdSpeed),
+              enabled(kIdStart), enabled(kIdCancel));
+  return 0;
+}
+
+// GDI objects in the program's GDI handle table, which the process environment block points
+// at; an entry with a type is a live object. Wine keeps such a table per process, with entries
+// of a fixed 24-byte layout (object pointer, owner, unique value, type, flags, user pointer)
+// whatever the bitness. -1 when the table cannot be found or read.
+constexpr std::size_t kGdiTableEntries = 0x10000;
+constexpr std::size_t kGdiEntrySize = 24;
+constexpr std::size_t kGdiEntryTypeOffset = 14;
+#ifdef _WIN64
+constexpr std::size_t kPebGdiTableOffset = 0xF8;
+#else
+constexpr std::size_t kPebGdiTableOffset = 0x94;
+#endif
+
+long gdi_table_count(HANDLE process) {
+  using QueryFn = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  PROCESS_BASIC_INFORMATION info{};
+  ULONG len = 0;
+  if (!query || query(process, ProcessBasicInformation, &info, sizeof info, &len) != 0 || !info.PebBaseAddress)
+    return -1;
+  void* table = nullptr;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process, reinterpret_cast<const char*>(info.PebBaseAddress) + kPebGdiTableOffset, &table,
+                         sizeof table, &got) ||
+      got != sizeof table || table == nullptr)
+    return -1;
+  std::vector<unsigned char> entries(kGdiTableEntries * kGdiEntrySize);
+  if (!ReadProcessMemory(process, table, entries.data(), entries.size(), &got) || got != entries.size()) return -1;
+  long live = 0;
+  for (std::size_t i = 0; i < kGdiTableEntries; ++i)
+    if (entries[i * kGdiEntrySize + kGdiEntryTypeOffset] != 0) ++live;
+  return live;
+}
+
+// Handles the process holds as the system's handle list gives them (in Wine, the server's own
+// table); -1 when the list cannot be had.
+struct SystemHandleEntry {
+  ULONG owner_pid;
+  BYTE object_type;
+  BYTE flags;
+  USHORT value;
+  PVOID object;
+  ULONG access;
+};
+
+struct SystemHandleList {
+  ULONG count;
+  SystemHandleEntry entries[1];
+};
+
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+long system_handle_count(DWORD pid) {
+  using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  std::vector<unsigned char> buf(1 << 16);
+  for (int tries = 0; tries < 8; ++tries) {
+    ULONG need = 0;
+    const LONG status = query(kSystemHandleInformation, buf.data(), static_cast<ULONG>(buf.size()), &need);
+    if (status == kStatusInfoLengthMismatch) {
+      buf.resize(need > buf.size() ? need + 4096 : buf.size() * 2);
+      continue;
+    }
+    if (status != 0) return -1;
+    ULONG count = 0;
+    std::memcpy(&count, buf.data(), sizeof count);
+    const std::size_t first = offsetof(SystemHandleList, entries);
+    if (first + static_cast<std::size_t>(count) * sizeof(SystemHandleEntry) > buf.size()) return -1;
+    long mine = 0;
+    for (ULONG i = 0; i < count; ++i) {
+      SystemHandleEntry e;
+      std::memcpy(&e, buf.data() + first + i * sizeof e, sizeof e);
+      if (e.owner_pid == pid) ++mine;
+    }
+    return mine;
+  }
+  return -1;
+}
+
+BOOL CALLBACK count_child(HWND, LPARAM lp) {
+  ++*reinterpret_cast<long*>(lp);
+  return TRUE;
+}
+
+struct WindowCount {
+  DWORD pid;
+  long count;
+};
+
+BOOL CALLBACK count_program_windows(HWND w, LPARAM lp) {
+  auto* c = reinterpret_cast<WindowCount*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid != c->pid) return TRUE;
+  ++c->count;
+  EnumChildWindows(w, count_child, reinterpret_cast<LPARAM>(&c->count));
+  return TRUE;
+}
+
+int cmd_resources() {
+  if (!g_process) top_windows();
+  if (!g_process) {
+    reply_error("program never seen");
+    return 1;
+  }
+  const DWORD pid = GetProcessId(g_process);
+  HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!p) {
+    reply_error("cannot open the program's process");
+    return 1;
+  }
+  DWORD handles = 0;
+  SetLastError(0);
+  const bool have_handles = GetProcessHandleCount(p, &handles) != 0;
+  const DWORD handles_error = have_handles ? 0 : GetLastError();
+  SetLastError(0);
+  const DWORD user = GetGuiResources(p, GR_USEROBJECTS);
+  const DWORD user_error = GetLastError();
+  SetLastError(0);
+  const DWORD gdi = GetGuiResources(p, GR_GDIOBJECTS);
+  const DWORD gdi_error = GetLastError();
+  const long table = gdi_table_count(p);
+  CloseHandle(p);
+  const long server_handles = system_handle_count(pid);
+  WindowCount windows{pid, 0};
+  EnumWindows(count_program_windows, reinterpret_cast<LPARAM>(&windows));
+  std::printf("{\"ok\":true,\"pid\":%lu,\"handles\":%lu,\"handles_ok\":%s,\"handles_error\":%lu,"
+              "\"gui_user\":%lu,\"gui_user_error\":%lu,\"gui_gdi\":%lu,\"gui_gdi_error\":%lu,"
+              "\"gdi_table\":%ld,\"system_handles\":%ld,\"windows\":%ld}\n",
+              static_cast<unsigned long>(pid), static_cast<unsigned long>(handles), have_handles ? "true" : "false",
+              static_cast<unsigned long>(handles_error), static_cast<unsigned long>(user),
+              static_cast<unsigned long>(user_error), static_cast<unsigned long>(gdi),
+              static_cast<unsigned long>(gdi_error), table, server_handles, windows.count);
+  return 0;
+}
+
 // Polls `ready` until it holds or `secs` pass.
 template <typename F>
 bool wait_for(double secs, F ready) {
@@ -385,6 +568,7 @@ int run(const std::vector<std::string>& a) {
     return 0;
   }
   if (cmd == "settings") return cmd_settings();
+  if (cmd == "resources") return cmd_resources();
   if (cmd == "reset-settings") return cmd_reset_settings();
   if (cmd == "wait-exit") {
     if (!g_process) top_windows();
@@ -440,6 +624,24 @@ int run(const std::vector<std::string>& a) {
   }
   if (cmd == "state") return cmd_state(d);
   if (cmd == "log") return cmd_log(d);
+  if (cmd == "controls") return cmd_controls(d);
+  if (cmd == "log-from" || cmd == "wait-log-from") {
+    const DWORD_PTR from = static_cast<DWORD_PTR>(std::strtoul(arg(1).c_str(), nullptr, 10));
+    const std::wstring want = widen(arg(2).c_str());
+    DWORD_PTR count = 0;
+    std::vector<std::wstring> lines;
+    const bool waiting = cmd == "wait-log-from";
+    bool found = wait_for(waiting ? secs(3) : 0, [&] {
+      if (!IsWindow(d) || !read_log_from(d, from, count, lines)) return false;
+      if (!waiting) return true;
+      for (const auto& l : lines)
+        if (log_text(l) == want) return true;
+      return false;
+    });
+    std::printf("{\"ok\":%s,\"count\":%lu,\"log\":%s}\n", found ? "true" : "false",
+                static_cast<unsigned long>(count), json_list(lines).c_str());
+    return found ? 0 : 1;
+  }
   if (cmd == "set-port") return select_entry(GetDlgItem(d, kIdPort), widen(arg(1).c_str()), true);
   if (cmd == "set-speed") return select_entry(GetDlgItem(d, kIdSpeed), widen(arg(1).c_str()), false);
   if (cmd == "press") return cmd_press(d, arg(1));

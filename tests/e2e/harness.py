@@ -89,6 +89,50 @@ def log_texts(lines):
     return out
 
 
+def check_production_line(line, serial, log_tag, started):
+    """One production log line, serial;tag;MM/DD/YY HH:MM:SS CRLF, stamped within the run."""
+    m = PRODUCTION_LINE.match(line)
+    check(m is not None, f"production log is not one line serial;tag;MM/DD/YY HH:MM:SS CRLF: {line!r}")
+    check(m.group(1).decode("latin-1") == serial, f"serial field {m.group(1)!r}, expected {serial!r}")
+    check(m.group(2).decode("latin-1") == log_tag, f"log tag field {m.group(2)!r}")
+    mo, d, y, h, mi, sec = (int(g) for g in m.groups()[2:])
+    stamp = datetime.datetime(2000 + y, mo, d, h, mi, sec)
+    finished = datetime.datetime.now()
+    check(started - datetime.timedelta(seconds=2) <= stamp <= finished + datetime.timedelta(seconds=2),
+          f"production log time {stamp} outside the run ({started} .. {finished})")
+
+
+def find_unix_pid(exe_suffix_path):
+    """The Wine process that runs a program: the one whose first argument is the program's
+    Windows path (the desktop's explorer carries that path as a later argument)."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                argv = f.read().split(b"\0")
+        except OSError:
+            continue
+        if argv and argv[0].decode("latin-1").lower().endswith(exe_suffix_path.lower()):
+            return int(entry)
+    return None
+
+
+def holds_open(pid, path):
+    """Whether process `pid` has `path` open."""
+    try:
+        fds = os.listdir(f"/proc/{pid}/fd")
+    except OSError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
+                return True
+        except OSError:
+            pass
+    return False
+
+
 class Session:
     def __init__(self, opts):
         self.opts = opts
@@ -329,15 +373,7 @@ class Session:
         check(got == self.package.image, "received image differs from the package's image")
         line = self.production_log()
         check(line is not None, "no sn_build.txt after a successful update")
-        m = PRODUCTION_LINE.match(line)
-        check(m is not None, f"production log is not one line serial;tag;MM/DD/YY HH:MM:SS CRLF: {line!r}")
-        check(m.group(1).decode("latin-1") == serial, f"serial field {m.group(1)!r}, expected {serial!r}")
-        check(m.group(2).decode("latin-1") == self.package.log_tag, f"log tag field {m.group(2)!r}")
-        mo, d, y, h, mi, sec = (int(g) for g in m.groups()[2:])
-        stamp = datetime.datetime(2000 + y, mo, d, h, mi, sec)
-        finished = datetime.datetime.now()
-        check(started - datetime.timedelta(seconds=2) <= stamp <= finished + datetime.timedelta(seconds=2),
-              f"production log time {stamp} outside the run ({started} .. {finished})")
+        check_production_line(line, serial, self.package.log_tag, started)
         return s
 
     def check_failed_run(self, expected, last_text, secs=60):
@@ -525,6 +561,72 @@ def scenario_settings(h, opts):
     check(h.wait_program_exit() == 0, "program exit code after the second Cancel")
 
 
+BLOCK_SIZE = 528
+# The block replies' timeout is 5 s, counted in whole seconds: a read can wait up to 6 s.
+BLOCK_REPLY_WAIT_MAX = 6
+EXIT_DISCONNECTED = 3  # the printer's exit code after it closed its line
+
+
+def scenario_unplugged(h, opts):
+    """The printer's line closes in the middle of the image, as when the adapter is pulled out:
+    the block's verdict never comes, so the run logs the empty reply line and ends within the
+    reply timeout; the port is closed, nothing goes into the production log and the dialog is
+    ready again. Then the printer comes back behind the same COM port, and a second START in the
+    same dialog finishes the update."""
+    blocks = -(-h.package.length // BLOCK_SIZE)
+    check(blocks >= 3, f"a package of {blocks} blocks has no middle")
+    middle = blocks // 2 + 1
+    # Replies a little late, so that the port is seen open while the blocks go out.
+    h.start_printer(["--disconnect-at-block", str(middle), "--delay", "200"])
+    pty = os.readlink(h.port_path)
+    h.start_program()
+    wine_pid = find_unix_pid(h.exe_suffix)
+    check(wine_pid is not None, "the program's Wine process is not in /proc")
+    h.run_update()
+    deadline = time.time() + 30
+    while not holds_open(wine_pid, pty):
+        check(time.time() < deadline, f"the program never opened {pty}")
+        time.sleep(0.05)
+    try:
+        code = h.printer.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        raise Failure("the printer did not close its line at the middle block")
+    cut = time.monotonic()
+    check(code == EXIT_DISCONNECTED, f"printer exit code {code}, expected {EXIT_DISCONNECTED} (line closed)")
+    h.must("wait-idle", 30)
+    took = time.monotonic() - cut
+    # Polling the dialog adds at most a few tenths of a second.
+    check(took <= BLOCK_REPLY_WAIT_MAX + 1, f"the run ended {took:.1f} s after the line closed")
+    s = h.must("state")
+    check(s["start_text"] == "START" and all(s["enabled"].values()), f"dialog not ready after the run: {s}")
+    texts = log_texts(s["log"])
+    check(texts == ["Start...", "OK", "", ""], f"log after the line closed: {texts}")
+    check(0 < s["progress"] < 100, f"progress {s['progress']} after a cut in the middle")
+    check(h.production_log() is None, "the cut run wrote a production log line")
+    check(not holds_open(wine_pid, pty), f"the program still holds {pty} open after the run")
+    print(f"line closed at block {middle} of {blocks}; the run ended {took:.1f} s later")
+
+    # The printer is back, on a new pty behind the same port path.
+    h.start_printer()
+    base = len(s["log"])
+    started = h.run_update()
+    a = h.cmd("wait-log-from", base, "Process finished.", 120)
+    check(a.get("ok"), f"the second START did not finish: {a.get('log')}")
+    h.must("wait-idle", 30)
+    s = h.must("state")
+    check(s["start_text"] == "START" and all(s["enabled"].values()), f"dialog not ready after the run: {s}")
+    texts = log_texts(s["log"][base:])
+    check(texts == FULL_LOG, f"log of the second run: {texts}")
+    check(s["progress"] == 100, f"progress {s['progress']} after the second run")
+    h.stop_printer()
+    with open(h.received, "rb") as f:
+        check(f.read() == h.package.image, "the image received in the second run differs from the package's")
+    line = h.production_log()
+    check(line is not None, "no production log line after the second run")
+    serial = DEFAULT_SERIAL if h.package.variant in (0, 1, 4) else ""
+    check_production_line(line, serial, h.package.log_tag, started)
+
+
 SCENARIOS = {
     "dialog": scenario_dialog,
     "full": scenario_full,
@@ -534,6 +636,7 @@ SCENARIOS = {
     "unopenable": scenario_unopenable,
     "empty-package": scenario_empty_package,
     "settings": scenario_settings,
+    "unplugged": scenario_unplugged,
     **{name: scenario_failure for name in FAILURES},
 }
 

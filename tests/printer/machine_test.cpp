@@ -348,6 +348,25 @@ TEST(PrinterMachine, RetryEveryAndDisconnectCountBlocksFromOne) {
     EXPECT_EQ(r->stats.crc_errors, 0u);
   }
   {
+    // A storm: three RETRYs for each chosen block, and the count starts again at the next one.
+    Config cfg = config(4, true);
+    cfg.faults.retry_every = 1;
+    cfg.faults.retry_times = 3;
+    Wire w(cfg);
+    for (const Step& s : entry_steps(4, true)) w.send(s.send);
+    w.send(bytes(kAnnounce1100));
+    for (std::size_t off : {0u, 528u}) {
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(w.send(block_with_crc(img, off, 528)), "RETRY\r\n") << off << " " << i;
+      EXPECT_EQ(w.send(block_with_crc(img, off, 528)), "OK\r\n") << off;
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(w.send(block_with_crc(img, 1056, 44)), "RETRY\r\n");
+    EXPECT_EQ(w.send(block_with_crc(img, 1056, 44)), "OK\r\nWAIT\r\n");
+    auto r = w.m.take_result();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->image, img);
+    EXPECT_EQ(r->stats.retries, 9u);
+  }
+  {
     Config cfg = config(4, true);
     cfg.faults.disconnect_at_block = 2;
     Wire w(cfg);
@@ -384,6 +403,7 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
       {"--silent", "block:0"},     {"--silent", "blocks"},    {"--garbage", "later"},
       {"--baud", "4800"},          {"--baud", "115201"},      {"--retry-every", "0"},
       {"--delay", "-1"},           {"--bogus"},               {"--out"},
+      {"--retry-times", "0"},      {"--retry-times", "1001"},
       {"--serial", "A;B"},         {"--device", "/dev/x", "--link", "/tmp/y"}, {"stray"},
   };
   for (const auto& args : bad) {

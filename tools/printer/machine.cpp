@@ -114,7 +114,7 @@ void Machine::begin_update() {
   probe_answered_ = false;
   refused_once_ = false;
   entry_frames_ = 0;
-  retried_this_block_ = false;
+  retries_this_block_ = 0;
 }
 
 void Machine::end_update(bool ok, const std::string& reason) {
@@ -470,14 +470,14 @@ void Machine::block_complete() {
     buf_.clear();
     return;
   }
-  if (fl.retry_every != 0 && number % fl.retry_every == 0 && !retried_this_block_) {
+  if (fl.retry_every != 0 && number % fl.retry_every == 0 && retries_this_block_ < fl.retry_times) {
     ++stats_.retries;
-    retried_this_block_ = true;
+    ++retries_this_block_;
     reply(kReplyRetry);
     buf_.clear();
     return;
   }
-  retried_this_block_ = false;
+  retries_this_block_ = 0;
   image_.insert(image_.end(), buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n));
   buf_.clear();
   ++stats_.blocks;

@@ -37,7 +37,8 @@ struct Faults {
   std::optional<StagePoint> garbage;   // kGarbageReply instead of the reply; the update ends
   bool refuse_handshake = false;       // every entry frame refused with a non-"00" status
   bool refuse_first = false;           // only the first entry frame refused (variant 3 retries)
-  std::uint32_t retry_every = 0;       // blocks K, 2K, ... answered "RETRY" once before "OK"
+  std::uint32_t retry_every = 0;       // blocks K, 2K, ... answered "RETRY" before "OK"
+  std::uint32_t retry_times = 1;       // how many "RETRY" replies each of those blocks gets
   std::uint32_t bad_reply_block = 0;   // block K answered kBadReply
   std::uint32_t disconnect_at_block = 0;  // the line is closed instead of answering block K
   bool no_wait = false;                // no "WAIT" after the last block
@@ -165,7 +166,7 @@ class Machine {
 
   std::uint32_t image_length_ = 0;
   std::uint32_t block_size_ = 0;
-  bool retried_this_block_ = false;
+  std::uint32_t retries_this_block_ = 0;
 
   Stats stats_;
   std::vector<std::uint8_t> image_;

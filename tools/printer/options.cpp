@@ -27,6 +27,7 @@ const char kUsage[] =
     "  --refuse-handshake      refuse every entry frame (status \"01\")\n"
     "  --refuse-first          refuse only the first entry frame (variant 3 then retries plain)\n"
     "  --retry-every K         answer RETRY once to blocks K, 2K, 3K, ...\n"
+    "  --retry-times R         ... R times each instead of once (a RETRY storm)\n"
     "  --bad-reply-block K     answer block K with \"BUSY\" (neither OK nor RETRY)\n"
     "  --disconnect-at-block K close the line instead of answering block K, then exit\n"
     "  --no-wait               no WAIT after the last block (same as --silent wait)\n"
@@ -38,6 +39,7 @@ constexpr std::uint32_t kMinBaud = 9600;
 constexpr std::uint32_t kMaxBaud = 115200;
 constexpr std::size_t kMaxSerial = 200;  // the reply's data (serial, ';', model) fits 220 bytes
 constexpr std::uint32_t kMaxDelayMs = 60000;
+constexpr std::uint32_t kMaxRetryTimes = 1000;
 
 bool parse_number(const char* s, std::uint64_t lo, std::uint64_t hi, std::uint32_t& out) {
   if (s == nullptr || *s < '0' || *s > '9') return false;
@@ -73,8 +75,8 @@ bool parse_stage(const std::string& s, StagePoint& out) {
 bool takes_value(const std::string& a) {
   static const char* const kValued[] = {"--device",  "--link",    "--out",          "--variant",     "--scramble",
                                         "--access-code", "--serial", "--version", "--image-length", "--delay",
-                                        "--baud", "--silent", "--garbage", "--retry-every", "--bad-reply-block",
-                                        "--disconnect-at-block", "--timing"};
+                                        "--baud", "--silent", "--garbage", "--retry-every", "--retry-times",
+                                        "--bad-reply-block", "--disconnect-at-block", "--timing"};
   for (const char* k : kValued)
     if (a == k) return true;
   return false;
@@ -139,6 +141,9 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
     } else if (a == "--silent" || a == "--garbage") {
       if (!parse_stage(value, sp)) return a + " takes query, handshake, announce, block:K (K >= 1) or wait: " + value;
       (a == "--silent" ? f.silent : f.garbage) = sp;
+    } else if (a == "--retry-times") {
+      if (!parse_number(v, 1, kMaxRetryTimes, n)) return "--retry-times must be 1 to 1000: " + value;
+      f.retry_times = n;
     } else if (a == "--retry-every" || a == "--bad-reply-block" || a == "--disconnect-at-block") {
       if (!parse_number(v, 1, UINT32_MAX, n)) return a + " takes a block number from 1: " + value;
       (a == "--retry-every" ? f.retry_every : a == "--bad-reply-block" ? f.bad_reply_block : f.disconnect_at_block) = n;
