@@ -10,7 +10,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine32:i386
+  wine wine64 wine32:i386
   xvfb xdotool x11-utils imagemagick
   lrzsz python3
   clang libclang-rt-14-dev llvm
