@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   update->add_option("--baud", baud, "Line speed in bits per second")
       ->type_name("N")
-      ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
+      ->check(CLI::IsMember(std::vector<std::uint32_t>(std::begin(package::kSpeeds), std::end(package::kSpeeds))))
       ->capture_default_str();
   update->add_option("--log", log_file, "Production log that every finished update adds its line to")
       ->type_name("FILE")

@@ -66,20 +66,25 @@ def main():
                 [(com, "finished", SERIAL, len(image))]:
             failures.append("result %r" % results)
     finally:
-        if printer.poll() is None:
-            printer.send_signal(signal.SIGTERM)
-            try:
-                printer.wait(10)
-            except subprocess.TimeoutExpired:
-                printer.kill()
-                printer.wait()
-        if os.path.lexists(link):
-            os.remove(link)
+        end_printer(printer, link)
     if not failures:
         failures += stop_run(wine_run, exe, printer_exe, link, com, work)
     for f in failures:
         print("FAIL:", f)
     return 1 if failures else 0
+
+
+def end_printer(printer, link):
+    """Ends the virtual printer this check started (by its process) and removes its port link."""
+    if printer.poll() is None:
+        printer.send_signal(signal.SIGTERM)
+        try:
+            printer.wait(10)
+        except subprocess.TimeoutExpired:
+            printer.kill()
+            printer.wait()
+    if os.path.lexists(link):
+        os.remove(link)
 
 
 def stop_run(wine_run, exe, printer_exe, link, com, work):
@@ -125,15 +130,7 @@ def stop_run(wine_run, exe, printer_exe, link, com, work):
         if results is None or [r["outcome"] for r in results] != ["stopped"]:
             failures.append("result %r" % results)
     finally:
-        if printer.poll() is None:
-            printer.send_signal(signal.SIGTERM)
-            try:
-                printer.wait(10)
-            except subprocess.TimeoutExpired:
-                printer.kill()
-                printer.wait()
-        if os.path.lexists(link):
-            os.remove(link)
+        end_printer(printer, link)
     return failures
 
 
