@@ -42,15 +42,14 @@ void open_failure_text(const char* name, long error, char* dst, std::size_t cap)
 
 // The operating system as one port's update run sees it: its own port object, the calendar
 // clock, a pump that turns Ctrl-C into the dialog's STOP for this run, the local time and the
-// production log named on the command line.
+// append to the production log.
 class ConsolePlatform : public update::Platform, public serial::Host {
  public:
-  ConsolePlatform(update::RunState& state, const char* log_file) : state_(state), log_file_(log_file) {}
+  explicit ConsolePlatform(update::RunState& state) : state_(state) {}
   virtual ~ConsolePlatform() = default;
 
   serial::Host& host() override { return *this; }
   update::LocalTime local_time() override;
-  // The driver names the dialog's production log; this program appends to the one it was given.
   bool append_file(const char* file_name, const char* data, std::size_t n) override;
 
   std::int64_t now_seconds() override;
@@ -58,8 +57,6 @@ class ConsolePlatform : public update::Platform, public serial::Host {
   // stop request raised, so the driver stops at the same points.
   void pump_one() override;
 
-  // Whether this run took the stop request of Ctrl-C.
-  bool stopped() const { return stopped_; }
   // Why the last open failed, in plain words (empty when nothing failed).
   const char* open_failure() const { return open_failure_; }
 
@@ -69,13 +66,11 @@ class ConsolePlatform : public update::Platform, public serial::Host {
 
  private:
   update::RunState& state_;
-  const char* log_file_;
-  bool stopped_ = false;
   char open_failure_[kReasonSize] = {};
 };
 
 // A platform with its own port object; made before the runs start.
-std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, const char* log_file);
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state);
 
 
 }  // namespace cli

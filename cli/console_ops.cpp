@@ -5,8 +5,8 @@
 #include <ctime>
 #include <thread>
 
-#include "ui/dialog_text.h"
 #include "update/file_append.h"
+#include "update/operator_text.h"
 
 namespace cli {
 
@@ -20,20 +20,9 @@ constexpr std::size_t kPortShown = 28;  // of a long device path, the live line 
 // With no window to repaint, the console takes this long there instead: on a real line the
 // handshake would otherwise start before those bytes are in and read them as its reply. Three
 // bytes take about 3 ms at 9600 bits per second.
+// TEMPORARY: this pause, and ConsoleObserver::after_query with it, go once the identification
+// query reads the rest of its reply itself.
 constexpr std::chrono::milliseconds kAfterQuery{50};
-
-// The clock part of a log line as the dialog writes it, from a thread-safe local time.
-void clock_now(char* dst, std::size_t cap) {
-  const update::LocalTime t = update::local_time_now();
-  std::tm local{};
-  local.tm_year = t.year - 1900;
-  local.tm_mon = t.month - 1;
-  local.tm_mday = t.day;
-  local.tm_hour = t.hour;
-  local.tm_min = t.minute;
-  local.tm_sec = t.second;
-  ui::clock_text(local, dst, cap);
-}
 
 const char* shown_port(const char* port) {
   const std::size_t n = std::strlen(port);
@@ -56,11 +45,32 @@ void LogStore::add(const char* line) {
   used_ += n + 1;
 }
 
-void ConsoleOps::add_log_line(const char* text) {
-  char clock[ui::kClockTextSize] = "";
-  clock_now(clock, sizeof clock);
-  char entry[ui::kLogLineSize];
-  ui::log_line_text(clock, text, entry, sizeof entry);
+Outcome console_outcome(update::Outcome o) {
+  switch (o) {
+    case update::Outcome::kFinished:
+      return Outcome::kFinished;
+    case update::Outcome::kStopped:
+      return Outcome::kStopped;
+    default:
+      return Outcome::kFailed;
+  }
+}
+
+const char* outcome_name(Outcome o) {
+  switch (o) {
+    case Outcome::kFinished:
+      return "finished";
+    case Outcome::kStopped:
+      return "stopped";
+    case Outcome::kFailed:
+      break;
+  }
+  return "failed";
+}
+
+void ConsoleObserver::log_line(const char* text) {
+  char entry[update::kLogLineSize];
+  update::format_log_line(update::local_time_now(), text, entry, sizeof entry);
   log_.add(entry);
   std::snprintf(line_, sizeof line_, "%s%s", prefix_, entry);
   // An empty line keeps only the port, without the space after it.
@@ -69,14 +79,12 @@ void ConsoleOps::add_log_line(const char* text) {
   out_.line(line_);
 }
 
-void ConsoleOps::set_controls_enabled(bool enabled) {
-  if (!enabled) std::this_thread::sleep_for(kAfterQuery);
-}
+// TEMPORARY, to go once the identification query reads its whole reply itself: see kAfterQuery.
+void ConsoleObserver::after_query() { std::this_thread::sleep_for(kAfterQuery); }
 
-void ConsoleOps::set_progress(std::uint32_t position) {
+void ConsoleObserver::progress(std::uint32_t position, std::uint32_t bytes) {
   if (!out_.live()) return;
   const auto now = std::chrono::steady_clock::now();
-  const std::uint32_t bytes = state_.bytes_acknowledged;
   if (!transfer_seen_) {
     transfer_seen_ = true;
     transfer_start_ = now;
@@ -95,18 +103,18 @@ void ConsoleOps::set_progress(std::uint32_t position) {
   out_.set_live(index_, live_, false);
 }
 
-void ConsoleOps::error_box(const char* text) {
-  std::snprintf(line_, sizeof line_, "%s%s %s", prefix_, text, reason_);
-  out_.line(line_);
+void ConsoleObserver::at_end(update::Outcome outcome) {
+  // Where the dialog shows its error box: the box's text with the system's reason, on a line of
+  // its own.
+  if (outcome == update::Outcome::kPortNotOpened) {
+    std::snprintf(line_, sizeof line_, "%s%s %s", prefix_, update::kPortErrorText, reason_);
+    out_.line(line_);
+  }
+  show_live(outcome_name(console_outcome(outcome)));
 }
 
-void ConsoleOps::port_text(char* dst, std::size_t cap) {
-  if (cap == 0) return;
-  std::snprintf(dst, cap, "%s", port_);
-}
-
-void ConsoleOps::show_outcome(const char* outcome) {
-  std::snprintf(live_, sizeof live_, "%s %s", shown_port(port_), outcome);
+void ConsoleObserver::show_live(const char* text) {
+  std::snprintf(live_, sizeof live_, "%s %s", shown_port(port_), text);
   out_.set_live(index_, live_, true);
 }
 

@@ -1,8 +1,8 @@
-// The dialog operations for one port's run on the console: each log line is written as the
-// dialog's log list shows it ("HH:MM:SS - text", an empty line for an empty text), prefixed by
-// the port when several ports run, and kept for the JSON result; the progress becomes the port's
-// live line. There are no controls, no focus and no error box: the box's text, with the reason
-// the system gave, becomes a line of its own.
+// One port's update run as the console shows it: each log line is written as the dialog's log
+// list shows it ("HH:MM:SS - text", an empty line for an empty text), prefixed by the port when
+// several ports run, and kept for the JSON result; the progress becomes the port's live line, and
+// so does the outcome at the end. There are no controls and no focus; where the dialog shows its
+// error box, the box's text and the reason the system gave become a line of their own.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,7 @@
 #include <cstring>
 
 #include "cli/output.h"
-#include "update/dialog_ops.h"
-#include "update/run_state.h"
+#include "update/run_observer.h"
 
 namespace cli {
 
@@ -39,39 +38,39 @@ class LogStore {
   std::size_t dropped_ = 0;
 };
 
-class ConsoleOps final : public update::DialogOps {
+// The name a run's outcome has in the live line, the JSON result and the exit status.
+enum class Outcome { kFinished, kFailed, kStopped };
+
+Outcome console_outcome(update::Outcome o);
+const char* outcome_name(Outcome o);
+
+class ConsoleObserver final : public update::RunObserver {
  public:
-  // `port` and `prefix` must outlive the run; prefix is "" with one port.
-  ConsoleOps(Output& out, std::size_t index, const char* port, const char* prefix, int speed_index,
-             const update::RunState& state, std::uint32_t image_length, LogStore& log)
-      : out_(out), index_(index), port_(port), prefix_(prefix), speed_index_(speed_index), state_(state),
-        image_length_(image_length), log_(log) {}
+  // `port`, `prefix` and `reason` must outlive the run; prefix is "" with one port. `reason` is
+  // why the port could not be opened, in plain words, once the run knows it.
+  ConsoleObserver(Output& out, std::size_t index, const char* port, const char* prefix, const char* reason,
+                  std::uint32_t image_length, LogStore& log)
+      : out_(out), index_(index), port_(port), prefix_(prefix), reason_(reason), image_length_(image_length),
+        log_(log) {}
 
-  void add_log_line(const char* text) override;
-  void set_controls_enabled(bool enabled) override;
-  void set_progress(std::uint32_t position) override;
-  void repaint_log() override {}
-  void error_box(const char* text) override;
-  void port_text(char* dst, std::size_t cap) override;
-  int speed_index() override { return speed_index_; }
-  void* focus() override { return nullptr; }
-  void set_focus(void*) override {}
+  void log_line(const char* text) override;
+  void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override;
+  void after_query() override;
+  void at_end(update::Outcome outcome) override;
 
-  // The text the error box would have shown, and the reason beside it.
-  void set_error_reason(const char* reason) { reason_ = reason; }
-  // The port's last live line: the outcome.
-  void show_outcome(const char* outcome);
+  // The port's live line before its run starts.
+  void show_waiting() { show_live("waiting"); }
 
  private:
+  void show_live(const char* text);
+
   Output& out_;
   const std::size_t index_;
   const char* port_;
   const char* prefix_;
-  const int speed_index_;
-  const update::RunState& state_;
+  const char* reason_;
   const std::uint32_t image_length_;
   LogStore& log_;
-  const char* reason_ = "";
   bool transfer_seen_ = false;
   std::chrono::steady_clock::time_point transfer_start_{};
   std::uint32_t bytes_at_start_ = 0;

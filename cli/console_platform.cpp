@@ -8,8 +8,8 @@ namespace cli {
 
 update::LocalTime ConsolePlatform::local_time() { return update::local_time_now(); }
 
-bool ConsolePlatform::append_file(const char*, const char* data, std::size_t n) {
-  return update::append_file(log_file_, data, n);
+bool ConsolePlatform::append_file(const char* file_name, const char* data, std::size_t n) {
+  return update::append_file(file_name, data, n);
 }
 
 std::int64_t ConsolePlatform::now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
@@ -18,7 +18,6 @@ void ConsolePlatform::pump_one() {
   if (!stop_requested()) return;
   state_.run_active = 0;
   state_.stop_request = 1;
-  stopped_ = true;
 }
 
 }  // namespace cli

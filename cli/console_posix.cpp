@@ -132,8 +132,8 @@ std::vector<std::string> list_ports() {
 
 bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
-std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, const char* log_file) {
-  return std::make_unique<PosixPlatform>(state, log_file);
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state) {
+  return std::make_unique<PosixPlatform>(state);
 }
 
 void open_failure_text(const char* name, long error, char* dst, std::size_t cap) {

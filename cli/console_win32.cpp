@@ -9,7 +9,6 @@
 #include "cli/console.h"
 #include "serial/discovery.h"
 #include "serial/port_win32.h"
-#include "ui/dialog_text.h"
 
 namespace cli {
 
@@ -83,12 +82,12 @@ void write_err(const char* data, std::size_t n) { write_all(STD_ERROR_HANDLE, da
 // The update dialog's port list: COM1 to COM4, then every port discovery found.
 std::vector<std::string> list_ports() {
   static std::uint8_t presence[serial::kPresenceSize];
-  unsigned numbers[ui::kMaxPortEntries];
-  const std::size_t n = ui::port_numbers(serial::discover_ports(presence), presence, numbers);
+  unsigned numbers[serial::kMaxPortEntries];
+  const std::size_t n = serial::port_numbers(serial::discover_ports(presence), presence, numbers);
   std::vector<std::string> ports;
-  char entry[ui::kEntryTextSize];
+  char entry[serial::kPortEntrySize];
   for (std::size_t i = 0; i < n; ++i) {
-    ui::port_entry_text(numbers[i], entry, sizeof entry);
+    serial::port_entry_text(numbers[i], entry, sizeof entry);
     ports.emplace_back(entry);
   }
   return ports;
@@ -98,8 +97,8 @@ bool replace_file(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, const char* log_file) {
-  return std::make_unique<Win32Platform>(state, log_file);
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state) {
+  return std::make_unique<Win32Platform>(state);
 }
 
 void open_failure_text(const char* name, long error, char* dst, std::size_t cap) {

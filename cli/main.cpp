@@ -18,7 +18,8 @@
 #include "cli/output.h"
 #include "cli/run_ports.h"
 #include "package/package.h"
-#include "ui/dialog_text.h"
+#include "package/protocol_constants.h"
+#include "update/operator_text.h"
 #include "update/production_log.h"
 
 namespace cli {
@@ -47,15 +48,9 @@ void complain(const std::string& text) {
 // The first line of a message, for a usage error that is told in one line.
 std::string first_line(const std::string& s) { return s.substr(0, s.find('\n')); }
 
-int speed_index(std::uint32_t baud) {
-  for (std::size_t i = 0; i < package::kSpeedCount; ++i)
-    if (package::kSpeeds[i] == baud) return static_cast<int>(i);
-  return -1;
-}
-
 int show_info(const package::Record& pkg) {
   if (!package::is_present(pkg)) {
-    complain(ui::kNoPackageText);
+    complain(update::kNoPackageText);
     return kExitFailed;
   }
   const package::Text tag = package::log_tag(pkg);
@@ -112,7 +107,7 @@ bool write_json(const std::string& path, const std::vector<cli::PortResult>& res
 int update_ports(const cli::RunRequest& request, const std::string& json_path) {
   const package::Record& pkg = package::embedded();
   if (!package::is_present(pkg)) {
-    complain(ui::kNoPackageText);
+    complain(update::kNoPackageText);
     return kExitFailed;
   }
   cli::install_stop_handler();
@@ -132,7 +127,7 @@ int update_ports(const cli::RunRequest& request, const std::string& json_path) {
 }
 
 std::string version_text() {
-  return std::string(kProgram) + " 1.0.0, firmware package \"" + package::version_text(package::embedded()) + "\"";
+  return std::string(kProgram) + " " ZORVEN_VERSION ", firmware package \"" + package::version_text(package::embedded()) + "\"";
 }
 
 }  // namespace
@@ -193,7 +188,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
       }
     }
-    cli::RunRequest request{ports, speed_index(baud), log_file};
+    cli::RunRequest request{ports, baud, log_file};
     return update_ports(request, json_path);
   }
   if (*info) return show_info(package::embedded());

@@ -21,26 +21,16 @@ struct PortRun {
       : record(pkg),
         port(port_name),
         prefix(prefixed ? port_name + ": " : std::string()),
-        platform(make_platform(state, request.log_file.c_str())),
-        ops(out, index, port.c_str(), prefix.c_str(), request.speed_index, state, package::image_length(pkg), log) {
-    ops.set_error_reason(platform->open_failure());
-  }
+        platform(make_platform(state)),
+        observer(out, index, port.c_str(), prefix.c_str(), platform->open_failure(), package::image_length(pkg), log),
+        request{port.c_str(), request.speed, request.log_file.c_str()} {}
 
   void run() {
     const auto start = std::chrono::steady_clock::now();
     state.run_active = 1;  // as the dialog's START sets it
-    result = update::run_update(ops, *platform, state, record);
+    outcome = update::run_update(request, observer, *platform, state, record);
     state.run_active = 0;
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ops.show_outcome(outcome_name(outcome()));
-  }
-
-  // Finished exactly when the driver logged "Process finished.": the port opened and no stop
-  // request was raised, by a failure or by Ctrl-C. A run that did not finish was stopped when it
-  // took the stop request of Ctrl-C.
-  Outcome outcome() const {
-    if (result == 0 && state.stop_request == 0) return Outcome::kFinished;
-    return platform->stopped() ? Outcome::kStopped : Outcome::kFailed;
   }
 
   package::Record record;
@@ -49,31 +39,20 @@ struct PortRun {
   std::string port;
   std::string prefix;
   std::unique_ptr<ConsolePlatform> platform;
-  ConsoleOps ops;
-  int result = 1;
+  ConsoleObserver observer;
+  const update::RunRequest request;
+  update::Outcome outcome = update::Outcome::kPortNotOpened;
   double seconds = 0;
 };
 
 }  // namespace
-
-const char* outcome_name(Outcome o) {
-  switch (o) {
-    case Outcome::kFinished:
-      return "finished";
-    case Outcome::kStopped:
-      return "stopped";
-    case Outcome::kFailed:
-      break;
-  }
-  return "failed";
-}
 
 std::vector<PortResult> run_ports(const RunRequest& request, const package::Record& pkg, Output& out) {
   const bool prefixed = request.ports.size() > 1;
   std::vector<std::unique_ptr<PortRun>> runs;
   for (std::size_t i = 0; i < request.ports.size(); ++i) {
     runs.push_back(std::make_unique<PortRun>(pkg, request.ports[i], i, prefixed, request, out));
-    runs.back()->ops.show_outcome("waiting");
+    runs.back()->observer.show_waiting();
   }
 
   std::vector<std::thread> threads;
@@ -86,7 +65,7 @@ std::vector<PortResult> run_ports(const RunRequest& request, const package::Reco
     PortResult res;
     res.port = r->port;
     res.serial_number = r->state.serial_number;
-    res.outcome = r->outcome();
+    res.outcome = console_outcome(r->outcome);
     r->log.each([&res](const char* line) { res.log.emplace_back(line); });
     res.log_dropped = r->log.dropped();
     res.error = r->platform->open_failure();

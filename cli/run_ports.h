@@ -1,20 +1,17 @@
 // One update run per port, all at once: one thread each, every run with its own state, its own
-// copy of the package record, its own port and its own dialog operations, all made before the
-// first thread starts.
+// copy of the package record, its own port and its own observer, all made before the first
+// thread starts.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cli/console_ops.h"
 #include "cli/output.h"
 #include "package/package.h"
 
 namespace cli {
-
-enum class Outcome { kFinished, kFailed, kStopped };
-
-const char* outcome_name(Outcome o);
 
 struct PortResult {
   std::string port;
@@ -29,7 +26,7 @@ struct PortResult {
 
 struct RunRequest {
   std::vector<std::string> ports;
-  int speed_index = 0;  // into package::kSpeeds
+  std::uint32_t speed = 0;  // bits per second, one of package::kSpeeds
   std::string log_file;
 };
 

@@ -57,6 +57,7 @@ function(zorven_package name)
   file(CONFIGURE OUTPUT ${asm} CONTENT
        "#define ZORVEN_PACKAGE_FILE \"${record}\"\n#include \"package/embedded.S\"\n")
   add_library(zorven_package_${name} OBJECT ${asm} ${CMAKE_SOURCE_DIR}/package/embedded.cpp)
+  target_link_libraries(zorven_package_${name} PUBLIC zorven_package)
   set_source_files_properties(${asm} PROPERTIES OBJECT_DEPENDS ${record})
   add_dependencies(zorven_package_${name} zorven_package_record_${name})
 endfunction()

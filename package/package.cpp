@@ -31,10 +31,4 @@ Text log_tag(const Record& r) {
   return Text{r.log_tag, n};
 }
 
-std::size_t reply_word_length(const char* word) {
-  std::size_t n = 0;
-  while (n < kReplyWordLimit && word[n] != 0) ++n;
-  return n;
-}
-
 }  // namespace package

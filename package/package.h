@@ -1,5 +1,5 @@
-// The firmware package: one byte-packed record compiled into the program's writable static data,
-// and the protocol constants kept beside it.
+// The firmware package: one byte-packed record compiled into the program's writable static data.
+// The protocol constants that travel with it are in package/protocol_constants.h.
 #pragma once
 
 #include <cstddef>
@@ -65,20 +65,5 @@ Text log_tag(const Record& r);
 
 // The package compiled into this program.
 Record& embedded();
-
-// Protocol constants kept beside the package.
-inline constexpr std::uint32_t kSpeeds[5] = {9600, 19200, 38400, 57600, 115200};
-inline constexpr std::size_t kSpeedCount = 5;
-inline constexpr std::uint32_t kDefaultSpeed = 9600;
-inline constexpr std::int32_t kReplyTimeoutStart = 5;  // whole seconds
-inline constexpr std::size_t kReplyWordSlot = 12;
-inline constexpr std::size_t kReplyWordLimit = 20;  // longest prefix a reply word is matched on
-inline constexpr char kWordOk[kReplyWordSlot] = "OK";
-inline constexpr char kWordRetry[kReplyWordSlot] = "RETRY";
-inline constexpr char kWordWait[kReplyWordSlot] = "WAIT";
-inline constexpr std::uint8_t kWakeUp[4] = {0x18, 0x18, 0x18, 0x05};  // CAN CAN CAN ENQ
-
-// The number of bytes of a reply word that a reply must match: its length, at most 20.
-std::size_t reply_word_length(const char* word);
 
 }  // namespace package

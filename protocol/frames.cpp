@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "protocol/scrambler.h"
+
 namespace protocol {
 namespace {
 

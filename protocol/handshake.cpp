@@ -1,8 +1,10 @@
 // The entry handshake: sends the package variant's entry frame and reads the printer's verdict.
 // Every frame is built in the work buffer from offset 0 and every reply is read there from
 // offset 0, so on failure the buffer starts with the bytes of the read that failed.
-#include "protocol/frames.h"
 #include "protocol/handshake.h"
+
+#include "package/protocol_constants.h"
+#include "protocol/frames.h"
 
 namespace protocol {
 namespace {
@@ -24,57 +26,57 @@ void send(serial::Line& line, const std::uint8_t* work, std::int32_t n) {
 }
 
 // Variants 0, 1 and 4.
-int common_handshake(serial::Line& line, const package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
+bool common_handshake(serial::Line& line, const package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
   send(line, work, build_common_frame(pkg, work));
   const std::int32_t start = serial::block_read(line, work, kReplyStart);
   if (!reply_start_complete(start) || !accepted(work)) {
     reply_count = start;
-    return 0;
+    return false;
   }
   reply_count = serial::block_read(line, work, kReplyEnd);
-  return 1;
+  return true;
 }
 
-int variant2_handshake(serial::Line& line, const package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
+bool variant2_handshake(serial::Line& line, const package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
   serial::drained_write(line, package::kWakeUp, sizeof package::kWakeUp);
   const std::int32_t woke = serial::block_read(line, work, 1);
   if (woke == 0) {
     reply_count = 0;
-    return 0;
+    return false;
   }
   if (work[0] != kAck) {
     reply_count = woke;
-    return 0;
+    return false;
   }
   send(line, work, build_variant2_frame(pkg, work));
   constexpr std::uint32_t kVariant2Reply = 14;  // only its first four bytes are required
   const std::int32_t reply = serial::block_read(line, work, kVariant2Reply);
   reply_count = reply;
-  if (!reply_start_complete(reply) || !accepted(work)) return 0;
+  if (!reply_start_complete(reply) || !accepted(work)) return false;
   work[0] = kAck;
   send(line, work, 1);
-  return 1;
+  return true;
 }
 
-int variant3_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
+bool variant3_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
   if (pkg.scramble_flag != 0) {
     work[0] = kProbe;
     send(line, work, 1);
     const std::int32_t answer = serial::block_read(line, work, 1);
     if (work[0] != kProbeAnswer) {  // the byte decides; a silent printer leaves it 0
       reply_count = answer;
-      return 0;
+      return false;
     }
   }
   send(line, work, build_variant3_frame(pkg, work));
   const std::int32_t start = serial::block_read(line, work, kReplyStart);
   if (!reply_start_complete(start)) {
     reply_count = start;
-    return 0;
+    return false;
   }
   if (accepted(work)) {
     reply_count = serial::block_read(line, work, kReplyEnd);
-    return 1;
+    return true;
   }
 
   // Refused: read the rest of that reply and try once more with the plain frame, without probe.
@@ -87,14 +89,14 @@ int variant3_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* w
   pkg.scramble_flag = flag;
   send(line, work, plain);
   const std::int32_t retry = serial::block_read(line, work, kReplyStart);
-  const int ok = reply_start_complete(retry) && accepted(work) ? 1 : 0;
+  const bool ok = reply_start_complete(retry) && accepted(work);
   reply_count = serial::block_read(line, work, kReplyEnd);
   return ok;
 }
 
 }  // namespace
 
-int entry_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
+bool entry_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
   reply_count = 0;
   switch (pkg.variant) {
     case 0:
@@ -106,7 +108,7 @@ int entry_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work
     case 3:
       return variant3_handshake(line, pkg, work, reply_count);
     default:
-      return 0;  // no exchange for this variant: nothing is sent
+      return false;  // no exchange for this variant: nothing is sent
   }
 }
 

@@ -1,8 +1,8 @@
 // The identification query: asks the printer for its serial number (variants 0, 1 and 4 only).
 // The reply is a framed message whose data holds the serial number up to the first ';'.
-#include <cstring>
+#include "protocol/identify.h"
 
-#include "protocol/handshake.h"
+#include <cstring>
 
 namespace protocol {
 namespace {
@@ -21,17 +21,17 @@ bool has_query(std::uint8_t variant) { return variant == 0 || variant == 1 || va
 
 }  // namespace
 
-int identification_query(serial::Line& line, const package::Record& pkg, char* serial_number) {
+bool identification_query(serial::Line& line, const package::Record& pkg, char* serial_number) {
   serial_number[0] = '\0';
-  if (!has_query(pkg.variant)) return 0;
+  if (!has_query(pkg.variant)) return false;
 
   std::uint8_t reply[kQueryBufferSize] = {};
   serial::drained_write(line, kQuery, sizeof kQuery);
 
   if (serial::block_read(line, reply, kReplyStart) < static_cast<std::int32_t>(kReplyStart) || reply[0] != kStx)
-    return 0;
+    return false;
   // A length byte below the base announces a negative amount of data: as unusable as a bad start.
-  if (reply[1] < kLengthBase) return 0;
+  if (reply[1] < kLengthBase) return false;
   const std::uint32_t data_bytes = reply[1] - kLengthBase;  // at most 220, inside the buffer
 
   std::int32_t got = serial::block_read(line, reply, data_bytes);
@@ -42,11 +42,11 @@ int identification_query(serial::Line& line, const package::Record& pkg, char* s
 
   const char* text = reinterpret_cast<const char*>(reply);
   const char* end = std::strchr(text, kSerialEnd);
-  if (end == nullptr) return 0;
+  if (end == nullptr) return false;
   const std::size_t length = static_cast<std::size_t>(end - text);
   // A serial number that does not fit is refused rather than cut: a shortened one would go into
   // the production log looking like a real serial number.
-  if (length > kSerialNumberSize - 1) return 0;
+  if (length > kSerialNumberSize - 1) return false;
 
   // The serial number becomes the first field of a production log line: no control byte may
   // break that file's one record per line.
@@ -55,7 +55,7 @@ int identification_query(serial::Line& line, const package::Record& pkg, char* s
     serial_number[i] = (b < kFirstPrintable || b == kDel) ? kUnsafeReplacement : text[i];
   }
   serial_number[length] = '\0';
-  return 1;
+  return true;
 }
 
 }  // namespace protocol

@@ -3,11 +3,11 @@
 // values below) leaves the byte as it was, so printable input never turns into framing bytes.
 #include <cstdint>
 
+#include "protocol/scrambler.h"
+
 #include "protocol/frames.h"
 
 namespace protocol {
-
-static_assert(package::kMarker == kScrambleFirstKey, "the package marker carries the scrambler's first key word");
 
 namespace {
 

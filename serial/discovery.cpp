@@ -1,6 +1,7 @@
 // The device-listing parser shared by the platforms' discovery.
 #include "serial/discovery.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace serial {
@@ -59,5 +60,17 @@ std::int32_t parse_device_listing(const char* list, std::size_t size, std::uint8
   }
   return count;
 }
+
+std::size_t port_numbers(std::int32_t discovery_count, const std::uint8_t* presence, unsigned* out) {
+  std::size_t n = 0;
+  for (unsigned port = 1; port <= kAlwaysListedPorts; ++port) out[n++] = port;
+  if (discovery_count == 0) return n;
+  for (unsigned port = kFirstDiscoveredPort; port <= kLastPort; ++port) {
+    if (presence[port] == 1) out[n++] = port;
+  }
+  return n;
+}
+
+void port_entry_text(unsigned number, char* dst, std::size_t cap) { std::snprintf(dst, cap, "COM%u", number); }
 
 }  // namespace serial

@@ -11,25 +11,22 @@
 
 #include "serial/port_posix.h"
 
+#include "package/protocol_constants.h"
+
 namespace serial {
 
 namespace {
 
-struct SpeedCode {
-  std::uint32_t bits_per_second;
-  speed_t code;
-};
-
-// The speeds an operator can choose. Anything else is refused rather than rounded to a
-// neighbour: a wrong speed on the line would only show up as a silent printer.
-constexpr SpeedCode kSpeedCodes[] = {
-    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
-};
+// The terminal's code for each speed of the speed table, in table order. Only those speeds can be
+// chosen; anything else is refused rather than rounded to a neighbour: a wrong speed on the line
+// would only show up as a silent printer.
+constexpr speed_t kSpeedCodes[] = {B9600, B19200, B38400, B57600, B115200};
+static_assert(std::size(kSpeedCodes) == package::kSpeedCount, "one code per speed of the table");
 
 bool speed_code(std::uint32_t speed, speed_t& code) {
-  for (const SpeedCode& s : kSpeedCodes) {
-    if (s.bits_per_second == speed) {
-      code = s.code;
+  for (std::size_t i = 0; i < package::kSpeedCount; ++i) {
+    if (package::kSpeeds[i] == speed) {
+      code = kSpeedCodes[i];
       return true;
     }
   }

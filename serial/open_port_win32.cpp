@@ -14,10 +14,6 @@ constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kShareNone = 0;  // exclusive: no other program can open the port meanwhile
 constexpr BYTE kDataBits = 8;
 
-// Written by every open; one record per thread, so that ports opened on several threads at once
-// do not write the same record.
-thread_local COMMTIMEOUTS g_timeouts;
-
 HANDLE open_device(const Win32Api& api, const char* path) {
   return api.create_file(path, kAccess, kShareNone, nullptr, OPEN_EXISTING, 0, nullptr);
 }
@@ -32,8 +28,6 @@ const Win32Api& system_api() {
   };
   return api;
 }
-
-const COMMTIMEOUTS& port_timeouts() { return g_timeouts; }
 
 HANDLE open_port(const char* name, std::uint32_t speed) { return open_port(system_api(), name, speed); }
 
@@ -65,14 +59,14 @@ HANDLE open_port(const Win32Api& api, const char* name, std::uint32_t speed) {
     (void)api.set_comm_state(h, &dcb);
   }
 
-  g_timeouts = COMMTIMEOUTS{};
-  (void)api.get_comm_timeouts(h, &g_timeouts);
-  g_timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
-  g_timeouts.ReadTotalTimeoutMultiplier = kReadTotalTimeoutMultiplierMs;
-  g_timeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutConstantMs;
-  g_timeouts.WriteTotalTimeoutMultiplier = kWriteTotalTimeoutMultiplierMs;
-  g_timeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
-  (void)api.set_comm_timeouts(h, &g_timeouts);
+  COMMTIMEOUTS timeouts{};
+  (void)api.get_comm_timeouts(h, &timeouts);
+  timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
+  timeouts.ReadTotalTimeoutMultiplier = kReadTotalTimeoutMultiplierMs;
+  timeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutConstantMs;
+  timeouts.WriteTotalTimeoutMultiplier = kWriteTotalTimeoutMultiplierMs;
+  timeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
+  (void)api.set_comm_timeouts(h, &timeouts);
   return h;
 }
 

@@ -62,9 +62,6 @@ const Win32Api& system_api();
 HANDLE open_port(const char* name, std::uint32_t speed);
 HANDLE open_port(const Win32Api& api, const char* name, std::uint32_t speed);
 
-// The time-outs record the last open_port on this thread wrote to its port.
-const COMMTIMEOUTS& port_timeouts();
-
 // Discovery through the given calls (discover_ports of discovery.h uses the system's).
 std::int32_t discover_ports(const Win32Api& api, std::uint8_t* presence);
 

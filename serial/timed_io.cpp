@@ -41,12 +41,12 @@ void discard_input(Line& line) {
   }
 }
 
-int drained_write(Line& line, const void* data, std::uint32_t n) {
+bool drained_write(Line& line, const void* data, std::uint32_t n) {
   discard_input(line);
   std::uint32_t written = 0;
   const bool ok = line.port.write(data, n, written);
   // A short write is a failure; nothing is retried.
-  return ok && written == n ? 1 : 0;
+  return ok && written == n;
 }
 
 std::int32_t line_read(Line& line, char* dst, std::size_t cap) {
@@ -151,9 +151,9 @@ void reply_cut(char* area, std::int32_t len) {
   area[end] = '\0';
 }
 
-int reply_match(const char* reply, const char* word, std::size_t n) {
+bool reply_match(const char* reply, const char* word, std::size_t n) {
   // Case matters, and the bytes compared may include stale ones from an earlier, longer reply.
-  return std::memcmp(reply, word, n) == 0 ? 1 : 0;
+  return std::memcmp(reply, word, n) == 0;
 }
 
 }  // namespace serial

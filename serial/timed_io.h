@@ -27,8 +27,8 @@ struct Line {
 // Discards whatever input is waiting (in requests of at most kDrainAreaSize bytes).
 void discard_input(Line& line);
 
-// Discards waiting input, then writes n bytes in one request. 1 when all n were written, else 0.
-int drained_write(Line& line, const void* data, std::uint32_t n);
+// Discards waiting input, then writes n bytes in one request; true when all n were written.
+bool drained_write(Line& line, const void* data, std::uint32_t n);
 
 // Reads one reply line into dst (capacity `cap`, the reply buffer): up to LF, or CR and the byte
 // after it, or the reply timeout. Returns the bytes stored before the end of the line (never the
@@ -46,7 +46,7 @@ std::int32_t block_read(Line& line, void* dst, std::uint32_t n);
 // The area must hold len + 1 bytes.
 void reply_cut(char* area, std::int32_t len);
 
-// 1 when the first n bytes of reply equal the first n bytes of word (case-sensitive), else 0.
-int reply_match(const char* reply, const char* word, std::size_t n);
+// Whether the first n bytes of reply equal the first n bytes of word (case-sensitive).
+bool reply_match(const char* reply, const char* word, std::size_t n);
 
 }  // namespace serial

@@ -6,15 +6,20 @@
 #include <ctime>
 
 #include "package/package.h"
+#include "package/protocol_constants.h"
 #include "serial/discovery.h"
 #include "serial/port.h"
+#include "ui/dialog_observer.h"
+#include "ui/dialog_ops.h"
 #include "ui/dialog_text.h"
 #include "ui/platform_win32.h"
 #include "ui/progress_shown.h"
 #include "ui/resource.h"
 #include "ui/run_win32.h"
 #include "ui/settings_win32.h"
-#include "update/dialog_ops.h"
+#include "update/driver.h"
+#include "update/operator_text.h"
+#include "update/production_log.h"
 #include "update/run_state.h"
 
 namespace ui {
@@ -42,18 +47,17 @@ std::uint8_t g_presence[serial::kPresenceSize];
 
 int clamp_int(std::size_t n) { return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n); }
 
-class DialogOpsWin32 final : public update::DialogOps {
+class DialogOpsWin32 final : public DialogOps {
  public:
   void attach(HWND dialog) { dialog_ = dialog; }
 
   void add_log_line(const char* text) override {
-    char clock[kClockTextSize] = "";
     std::time_t now = std::time(nullptr);
     // The C runtime keeps the result of localtime per thread; this program has one thread.
-    if (const std::tm* local = std::localtime(&now)) clock_text(*local, clock, sizeof clock);
+    const std::tm* local = std::localtime(&now);
     // A buffer of its own: callers may pass text that lives in the shared text buffer.
-    char line[kLogLineSize];
-    log_line_text(clock, text, line, sizeof line);
+    char line[update::kLogLineSize];
+    update::format_log_line(local != nullptr ? *local : std::tm{}, text, line, sizeof line);
     LRESULT index = SendDlgItemMessageA(dialog_, IDC_LOG, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     // The updater never selects a line; on the multiple-selection list this keeps the operator's
     // own selection as it is.
@@ -82,16 +86,6 @@ class DialogOpsWin32 final : public update::DialogOps {
 
   void error_box(const char* text) override { MessageBoxA(dialog_, text, nullptr, kErrorBoxStyle); }
 
-  void port_text(char* dst, std::size_t cap) override {
-    if (cap == 0) return;
-    dst[0] = '\0';
-    GetDlgItemTextA(dialog_, IDC_PORT, dst, clamp_int(cap));
-  }
-
-  int speed_index() override {
-    return static_cast<int>(SendDlgItemMessageA(dialog_, IDC_SPEED, CB_GETCURSEL, 0, 0));
-  }
-
   void* focus() override { return GetFocus(); }
 
   void set_focus(void* window) override { SetFocus(static_cast<HWND>(window)); }
@@ -102,6 +96,7 @@ class DialogOpsWin32 final : public update::DialogOps {
 };
 
 DialogOpsWin32 g_ops;
+DialogObserver g_observer{g_ops};
 
 // Selects the first entry whose whole text equals `text` without regard to case, else entry 0.
 void select_entry(HWND dialog, int combo, const char* text) {
@@ -116,11 +111,11 @@ void add_entry(HWND dialog, int combo, const char* text) {
 }
 
 void fill_port_list(HWND dialog) {
-  unsigned numbers[kMaxPortEntries];
-  std::size_t n = port_numbers(serial::discover_ports(g_presence), g_presence, numbers);
-  char entry[kEntryTextSize];
+  unsigned numbers[serial::kMaxPortEntries];
+  std::size_t n = serial::port_numbers(serial::discover_ports(g_presence), g_presence, numbers);
+  char entry[serial::kPortEntrySize];
   for (std::size_t i = 0; i < n; ++i) {
-    port_entry_text(numbers[i], entry, sizeof entry);
+    serial::port_entry_text(numbers[i], entry, sizeof entry);
     add_entry(dialog, IDC_PORT, entry);
   }
   // Port setup takes names of this length at most; a longer typed name could never be opened.
@@ -146,14 +141,23 @@ void on_init(HWND dialog) {
   SetDlgItemTextA(dialog, IDC_VERSION, version_field_text(package::version_text(package::embedded())));
 }
 
-void save_settings(HWND dialog) {
+// The port combo's text, whether picked from the list or typed, into the text buffer.
+const char* read_port_text(HWND dialog) {
   g_state.text[0] = '\0';
   GetDlgItemTextA(dialog, IDC_PORT, g_state.text, clamp_int(sizeof g_state.text));
-  write_setting(windows_settings_store(), kPortKey, g_state.text);
+  return g_state.text;
+}
+
+// The speed table's entry at the speed combo's selected index; 9600 with no selection.
+std::uint32_t chosen_speed(HWND dialog) {
+  return speed_at(static_cast<int>(SendDlgItemMessageA(dialog, IDC_SPEED, CB_GETCURSEL, 0, 0)));
+}
+
+void save_settings(HWND dialog) {
+  write_setting(windows_settings_store(), kPortKey, read_port_text(dialog));
 
   char speed[kEntryTextSize];
-  int index = static_cast<int>(SendDlgItemMessageA(dialog, IDC_SPEED, CB_GETCURSEL, 0, 0));
-  speed_setting_text(speed_at(index), speed, sizeof speed);
+  speed_setting_text(chosen_speed(dialog), speed, sizeof speed);
   write_setting(windows_settings_store(), kSpeedKey, speed);
 }
 
@@ -171,17 +175,19 @@ void on_start(HWND dialog) {
   }
   package::Record& pkg = package::embedded();
   if (!package::is_present(pkg)) {
-    MessageBoxA(dialog, kNoPackageText, nullptr, kErrorBoxStyle);
+    MessageBoxA(dialog, update::kNoPackageText, nullptr, kErrorBoxStyle);
     EndDialog(dialog, kResultFatal);
     return;
   }
   g_state.run_active = 1;
   save_settings(dialog);
+  // The port name stays in the text buffer until the run has opened the port.
+  const update::RunRequest request{read_port_text(dialog), chosen_speed(dialog), update::kProductionLogFile};
   g_inside_run = true;
-  int result = run_update_from_dialog(g_ops, windows_platform(), g_state, pkg);
+  const update::Outcome outcome = run_update_from_dialog(request, g_observer, windows_platform(), g_state, pkg);
   g_inside_run = false;
   g_state.run_active = 0;
-  if (result != 0) EndDialog(dialog, kResultFatal);
+  if (outcome == update::Outcome::kPortNotOpened) EndDialog(dialog, kResultFatal);
 }
 
 // The run, if one is under way, stops before its next block; the dialog closes once the run has

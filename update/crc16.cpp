@@ -2,7 +2,7 @@
 // input and output reflected, no final XOR. The printer checks every block against it.
 #include <array>
 
-#include "update/transfer.h"
+#include "update/crc16.h"
 
 namespace update {
 

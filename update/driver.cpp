@@ -1,11 +1,13 @@
 // One update run: open the chosen port, ask the printer for its serial number, switch it into
 // update mode, transfer the image, close the port, and record a successful update in the
-// production log. Everything the operator learns goes through the dialog operations.
+// production log. Everything the operator learns goes through the front end's observer.
 #include "update/driver.h"
 
 #include <cstdio>
 
 #include "protocol/handshake.h"
+#include "protocol/identify.h"
+#include "update/operator_text.h"
 #include "update/production_log.h"
 #include "update/transfer.h"
 
@@ -21,15 +23,9 @@ constexpr std::size_t kDumpEntrySize = 5;  // "0x" + two hex digits + space
 constexpr std::size_t kDumpEntriesMax = (kDumpLineSize - 1) / kDumpEntrySize;
 
 constexpr char kLogStart[] = "Start...";
-constexpr char kLogPortError[] = "Error opening serial port.";
 constexpr char kLogNoCommunication[] = "No communication.";
 constexpr char kLogBadReceipt[] = "Bad Receipt: ";
 constexpr char kLogFinished[] = "Process finished.";
-
-std::uint32_t chosen_speed(int index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= package::kSpeedCount) return package::kDefaultSpeed;
-  return package::kSpeeds[index];
-}
 
 // "0xHH " for each of the first `count` bytes, zeros included, as many as fit the line.
 void format_dump(const std::uint8_t* bytes, std::int32_t count, char (&dump)[kDumpLineSize]) {
@@ -42,30 +38,30 @@ void format_dump(const std::uint8_t* bytes, std::int32_t count, char (&dump)[kDu
 }
 
 // The handshake has failed: say what came back, if anything.
-void report_handshake_failure(DialogOps& ops, const std::uint8_t* reply, std::int32_t count) {
+Outcome report_handshake_failure(RunObserver& observer, const std::uint8_t* reply, std::int32_t count) {
   if (count <= 0) {
-    ops.add_log_line(kLogNoCommunication);
-    return;
+    observer.log_line(kLogNoCommunication);
+    return Outcome::kNoCommunication;
   }
   char dump[kDumpLineSize];
   format_dump(reply, count, dump);
-  ops.add_log_line(kLogBadReceipt);
-  ops.add_log_line(dump);
+  observer.log_line(kLogBadReceipt);
+  observer.log_line(dump);
+  return Outcome::kBadReceipt;
 }
 
 }  // namespace
 
-int run_update(DialogOps& ops, Platform& platform, RunState& state, package::Record& pkg) {
+Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& platform, RunState& state,
+                   package::Record& pkg) {
   state.stop_request = 0;
-  ops.add_log_line(kLogStart);
+  observer.log_line(kLogStart);
 
-  ops.port_text(state.text, sizeof state.text);
-  serial::Port* port = platform.open_port(state.text, chosen_speed(ops.speed_index()));
+  serial::Port* port = platform.open_port(request.port_name, request.speed);
   if (port == nullptr) {
-    ops.add_log_line(kLogPortError);
-    ops.error_box(kLogPortError);
-    ops.set_controls_enabled(true);
-    return 1;
+    observer.log_line(kPortErrorText);
+    observer.at_end(Outcome::kPortNotOpened);
+    return Outcome::kPortNotOpened;
   }
   serial::Line line{*port, platform.host(), state.reply_timeout, state.stop_request, state.text};
 
@@ -76,33 +72,36 @@ int run_update(DialogOps& ops, Platform& platform, RunState& state, package::Rec
   protocol::identification_query(line, pkg, state.serial_number);
   state.reply_timeout = saved_timeout;
 
-  ops.set_controls_enabled(false);
-  void* focused = ops.focus();
-
-  ops.repaint_log();
+  observer.after_query();
   state.reply_timeout = kHandshakeReplyTimeout;
-  ops.repaint_log();
+  observer.before_transfer();
 
   std::uint8_t reply[serial::kReplyBufferSize] = {};
   std::int32_t reply_count = 0;
-  if (protocol::entry_handshake(line, pkg, reply, reply_count) == 1) {
-    transfer_image(line, state, pkg, ops, reinterpret_cast<char*>(reply));
+  Outcome outcome;
+  if (protocol::entry_handshake(line, pkg, reply, reply_count)) {
+    outcome = transfer_image(line, state, pkg, observer, reinterpret_cast<char*>(reply));
   } else {
-    report_handshake_failure(ops, reply, reply_count);
+    outcome = report_handshake_failure(observer, reply, reply_count);
     state.stop_request = 1;
   }
 
   port->close();
 
   if (state.stop_request == 0) {
-    ops.add_log_line(kLogFinished);
-    write_production_log(state, pkg, platform);  // a line that cannot be written changes nothing
+    observer.log_line(kLogFinished);
+    // A line that cannot be written changes nothing of the run.
+    write_production_log(state, pkg, platform, request.production_log);
+    outcome = Outcome::kFinished;
+  } else if (state.run_active == 0) {
+    // Only STOP and Cancel clear the flag during a run: whatever failed after that, the run was
+    // told to stop.
+    outcome = Outcome::kStopped;
   }
 
-  ops.add_log_line("");
-  ops.set_focus(focused);
-  ops.set_controls_enabled(true);
-  return 0;
+  observer.log_line("");
+  observer.at_end(outcome);
+  return outcome;
 }
 
 }  // namespace update

@@ -26,7 +26,7 @@ std::size_t format_production_line(const char* serial_number, const package::Rec
                 two_digits(t.year), two_digits(t.hour), two_digits(t.minute), two_digits(t.second));
 
   // Both texts are bounded by their fields even when a terminator is missing.
-  const int serial_len = static_cast<int>(strnlen(serial_number, kSerialNumberSize - 1));
+  const int serial_len = static_cast<int>(strnlen(serial_number, protocol::kSerialNumberSize - 1));
   const package::Text tag = package::log_tag(pkg);
   const int n = std::snprintf(out, cap, "%.*s;%.*s;%s\r\n", serial_len, serial_number, static_cast<int>(tag.length),
                               tag.data, stamp);
@@ -38,11 +38,11 @@ std::size_t format_production_line(const char* serial_number, const package::Rec
   return static_cast<std::size_t>(n);
 }
 
-int write_production_log(RunState& state, const package::Record& pkg, Platform& platform) {
+bool write_production_log(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name) {
   const std::size_t n =
       format_production_line(state.serial_number, pkg, platform.local_time(), state.text, sizeof state.text);
-  if (n == 0) return 0;
-  return platform.append_file(kProductionLogFile, state.text, n) ? 1 : 0;
+  if (n == 0) return false;
+  return platform.append_file(file_name, state.text, n);
 }
 
 }  // namespace update

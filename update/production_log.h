@@ -16,7 +16,7 @@ inline constexpr char kProductionLogFile[] = "sn_build.txt";
 std::size_t format_production_line(const char* serial_number, const package::Record& pkg, const LocalTime& t,
                                    char* out, std::size_t cap);
 
-// Composes the line in state.text and appends it. 1 when the file was opened, else 0.
-int write_production_log(RunState& state, const package::Record& pkg, Platform& platform);
+// Composes the line in state.text and appends it to `file_name`; whether the file was opened.
+bool write_production_log(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name);
 
 }  // namespace update

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 
+#include "package/protocol_constants.h"
+#include "update/crc16.h"
+
 namespace update {
 
 namespace {
@@ -25,18 +28,19 @@ constexpr char kLogTurningOff[] = "PLEASE WAIT UNTIL THE DEVICE TURNS OFF";
 // complete a cut-off one.
 bool begins_with(const char* reply, std::int32_t count, const char* word) {
   const std::size_t n = package::reply_word_length(word);
-  return count > 0 && static_cast<std::size_t>(count) >= n && serial::reply_match(reply, word, n) == 1;
+  return count > 0 && static_cast<std::size_t>(count) >= n && serial::reply_match(reply, word, n);
 }
 
 // Logs the reply line as text, cut at its first CR or LF; an empty reply logs an empty line.
-void log_reply(DialogOps& ops, char* reply, std::int32_t count) {
+void log_reply(RunObserver& observer, char* reply, std::int32_t count) {
   serial::reply_cut(reply, count);
-  ops.add_log_line(reply);
+  observer.log_line(reply);
 }
 
-void fail(RunState& state, DialogOps& ops, const char* text) {
+Outcome fail(RunState& state, RunObserver& observer, const char* text, Outcome outcome) {
   state.stop_request = 1;
-  ops.add_log_line(text);
+  observer.log_line(text);
+  return outcome;
 }
 
 // The progress bar's position after `done` of `length` bytes: done / (length / 100). An image
@@ -61,7 +65,8 @@ std::int32_t build_announce_line(const package::Record& pkg, char* out) {
   return static_cast<std::size_t>(n) < kAnnounceBufferSize ? n : static_cast<std::int32_t>(kAnnounceBufferSize - 1);
 }
 
-void transfer_image(serial::Line& line, RunState& state, const package::Record& pkg, DialogOps& ops, char* reply) {
+Outcome transfer_image(serial::Line& line, RunState& state, const package::Record& pkg, RunObserver& observer,
+                       char* reply) {
   const std::uint32_t length = package::image_length(pkg);
   const std::uint8_t* next = package::image(pkg);
   std::uint32_t remaining = length;
@@ -70,29 +75,22 @@ void transfer_image(serial::Line& line, RunState& state, const package::Record& 
   // Announce.
   char announce[kAnnounceBufferSize];
   const std::int32_t announce_len = build_announce_line(pkg, announce);
-  if (serial::drained_write(line, announce, static_cast<std::uint32_t>(announce_len)) != 1) {
-    fail(state, ops, kLogErrorSending);
-    return;
-  }
+  if (!serial::drained_write(line, announce, static_cast<std::uint32_t>(announce_len)))
+    return fail(state, observer, kLogErrorSending, Outcome::kSendFailed);
   std::int32_t got = serial::line_read(line, reply, serial::kReplyBufferSize);
   if (!begins_with(reply, got, package::kWordOk)) {
-    fail(state, ops, kLogBadAnnounceReply);
-    log_reply(ops, reply, got);
-    return;
+    fail(state, observer, kLogBadAnnounceReply, Outcome::kAnnounceRefused);
+    log_reply(observer, reply, got);
+    return Outcome::kAnnounceRefused;
   }
-  ops.add_log_line(package::kWordOk);
+  observer.log_line(package::kWordOk);
 
   // Blocks, each awaited with its verdict before the next is sent.
   while (remaining != 0) {
-    if (state.run_active == 0) {  // STOP, or Cancel during the identification query
-      fail(state, ops, kLogStopped);
-      return;
-    }
+    if (state.run_active == 0)  // STOP, or Cancel during the identification query
+      return fail(state, observer, kLogStopped, Outcome::kStopped);
     const std::uint32_t n = remaining < kBlockSize ? remaining : kBlockSize;
-    if (serial::drained_write(line, next, n) != 1) {
-      fail(state, ops, kLogErrorSending);
-      return;
-    }
+    if (!serial::drained_write(line, next, n)) return fail(state, observer, kLogErrorSending, Outcome::kSendFailed);
     const std::uint16_t crc = crc16(next, n);
     const std::uint8_t crc_bytes[kCrcBytes] = {static_cast<std::uint8_t>(crc & 0xFF),
                                                static_cast<std::uint8_t>(crc >> 8)};
@@ -107,33 +105,34 @@ void transfer_image(serial::Line& line, RunState& state, const package::Record& 
       remaining -= n;
       state.bytes_acknowledged += n;
     } else if (begins_with(reply, got, package::kWordRetry)) {
-      ops.add_log_line(package::kWordRetry);  // the same block goes out again
+      observer.log_line(package::kWordRetry);  // the same block goes out again
     } else {
       state.stop_request = 1;
-      log_reply(ops, reply, got);
-      return;
+      log_reply(observer, reply, got);
+      return Outcome::kBlockRefused;
     }
 
     // The only point of the transfer at which the dialog's STOP can run.
     line.host.pump_one();
-    ops.set_progress(progress_position(length, length - remaining));
+    observer.progress(progress_position(length, length - remaining), state.bytes_acknowledged);
   }
 
   // A STOP handled in the last pass ends the run without the closing reply.
-  if (state.stop_request != 0) return;
+  if (state.stop_request != 0) return Outcome::kStopped;
 
   state.reply_timeout = kClosingReplyTimeout;
   got = serial::line_read(line, reply, serial::kReplyBufferSize);
   if (begins_with(reply, got, package::kWordWait)) {
-    ops.add_log_line(package::kWordWait);
-    ops.add_log_line("");
-    ops.add_log_line(kLogTurningOff);
-    ops.repaint_log();
-  } else {
-    state.stop_request = 1;
-    log_reply(ops, reply, got);
-    ops.add_log_line(kLogBadClosingReply);
+    observer.log_line(package::kWordWait);
+    observer.log_line("");
+    observer.log_line(kLogTurningOff);
+    observer.printer_turning_off();
+    return Outcome::kFinished;
   }
+  state.stop_request = 1;
+  log_reply(observer, reply, got);
+  observer.log_line(kLogBadClosingReply);
+  return Outcome::kClosingRefused;
 }
 
 }  // namespace update

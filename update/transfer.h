@@ -7,7 +7,7 @@
 
 #include "package/package.h"
 #include "serial/timed_io.h"
-#include "update/dialog_ops.h"
+#include "update/run_observer.h"
 #include "update/run_state.h"
 
 namespace update {
@@ -16,14 +16,14 @@ inline constexpr std::uint32_t kBlockSize = 528;
 // Room for the longest announce line: a 255-character version text and 18 more bytes.
 inline constexpr std::size_t kAnnounceBufferSize = 256 + 18;
 
-// CRC-16/MCRF4XX: reflected 0x1021, initial 0xFFFF, no final XOR.
-std::uint16_t crc16(const std::uint8_t* data, std::size_t n);
-
 // "<version>;<image length>;528;\r\n" into out (kAnnounceBufferSize bytes); returns its length.
 std::int32_t build_announce_line(const package::Record& pkg, char* out);
 
-// Runs the whole exchange; reports through ops; raises state.stop_request on any failure.
-// `reply` is the 1024-byte reply buffer.
-void transfer_image(serial::Line& line, RunState& state, const package::Record& pkg, DialogOps& ops, char* reply);
+// Runs the whole exchange and reports it to the observer; raises state.stop_request on any
+// failure. `reply` is the 1024-byte reply buffer. Returns kFinished when the printer answered
+// "WAIT", kStopped when the run-active flag was found clear before a block or a stop request was
+// raised in the last block's pass, else the failure.
+Outcome transfer_image(serial::Line& line, RunState& state, const package::Record& pkg, RunObserver& observer,
+                       char* reply);
 
 }  // namespace update

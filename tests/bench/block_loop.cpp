@@ -16,8 +16,10 @@
 
 #include "package/package.h"
 #include "protocol/handshake.h"
+#include "protocol/identify.h"
 #include "serial/port_win32.h"
 #include "serial/timed_io.h"
+#include "update/crc16.h"
 #include "update/transfer.h"
 
 namespace {

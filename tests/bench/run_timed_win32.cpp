@@ -1,5 +1,5 @@
 // The update run of zorven-timed.exe: the dialog of zorven.exe, with the port, the host and the
-// dialog operations wrapped in timers. The wrappers pass every call through unchanged and only
+// run observer wrapped in timers. The wrappers pass every call through unchanged and only
 // take the time around it, so the run does on the wire what zorven.exe does. Each block's pass
 // is cut into its steps by the calls it makes, in their fixed order:
 //
@@ -215,37 +215,34 @@ class TimedPlatform final : public update::Platform {
   TimedPort port_;
 };
 
-class TimedOps final : public update::DialogOps {
+class TimedObserver final : public update::RunObserver {
  public:
-  explicit TimedOps(update::DialogOps& inner) : inner_(inner) {}
-  void add_log_line(const char* text) override {
-    inner_.add_log_line(text);
+  explicit TimedObserver(update::RunObserver& inner) : inner_(inner) {}
+  void log_line(const char* text) override {
+    inner_.log_line(text);
     g_rec.phase_change(ticks());
   }
-  void set_controls_enabled(bool enabled) override { inner_.set_controls_enabled(enabled); }
-  void set_progress(std::uint32_t position) override {
-    inner_.set_progress(position);
+  void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override {
+    inner_.progress(position, bytes_acknowledged);
     g_rec.progress(ticks());
   }
-  void repaint_log() override { inner_.repaint_log(); }
-  void error_box(const char* text) override { inner_.error_box(text); }
-  void port_text(char* dst, std::size_t cap) override { inner_.port_text(dst, cap); }
-  int speed_index() override { return inner_.speed_index(); }
-  void* focus() override { return inner_.focus(); }
-  void set_focus(void* window) override { inner_.set_focus(window); }
+  void after_query() override { inner_.after_query(); }
+  void before_transfer() override { inner_.before_transfer(); }
+  void printer_turning_off() override { inner_.printer_turning_off(); }
+  void at_end(update::Outcome outcome) override { inner_.at_end(outcome); }
 
  private:
-  update::DialogOps& inner_;
+  update::RunObserver& inner_;
 };
 
 }  // namespace
 
-int run_update_from_dialog(update::DialogOps& ops, update::Platform& platform, update::RunState& state,
-                           package::Record& pkg) {
-  TimedOps timed_ops(ops);
+update::Outcome run_update_from_dialog(const update::RunRequest& request, update::RunObserver& observer,
+                                       update::Platform& platform, update::RunState& state, package::Record& pkg) {
+  TimedObserver timed_observer(observer);
   TimedPlatform timed_platform(platform);
   g_rec.reset();
-  const int result = update::run_update(timed_ops, timed_platform, state, pkg);
+  const update::Outcome result = update::run_update(request, timed_observer, timed_platform, state, pkg);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   g_rec.write_report(frequency.QuadPart);

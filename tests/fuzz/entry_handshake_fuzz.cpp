@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "protocol/frames.h"
+#include "package/protocol_constants.h"
 #include "protocol/handshake.h"
 #include "tests/fuzz/fuzz_line.h"
 #include "tests/protocol/expected_frames.h"

@@ -11,7 +11,7 @@
 // needs a reply that began with STX and held a ';'.
 #include <memory>
 
-#include "protocol/handshake.h"
+#include "protocol/identify.h"
 #include "tests/fuzz/fuzz_line.h"
 #include "tests/support/scripted_printer.h"
 

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "package/package.h"
+#include "package/protocol_constants.h"
 #include "serial/timed_io.h"
 #include "tests/fuzz/fuzz_line.h"
 

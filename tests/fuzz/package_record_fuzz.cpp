@@ -20,6 +20,7 @@
 #include <string>
 
 #include "protocol/frames.h"
+#include "protocol/scrambler.h"
 #include "tests/fuzz/fuzz_line.h"
 #include "update/production_log.h"
 #include "update/transfer.h"

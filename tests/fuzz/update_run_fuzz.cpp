@@ -22,13 +22,15 @@
 //   Cancel was pressed; the production line is "serial;tag;MM/DD/YY HH:MM:SS\r\n" with no other
 //   CR, LF or ';';
 // - "Process stopped." only after STOP or Cancel; the progress never goes back and stays within
-//   0..100; the port is closed once; the run returns 0 and ends with an empty log line and the
-//   controls enabled.
+//   0..100; the port is closed once; the run ends with an empty log line and the controls
+//   enabled, and its outcome agrees with the log: finished exactly when "Process finished." was
+//   logged, stopped only after STOP or Cancel.
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 
 #include "tests/fuzz/fuzz_line.h"
+#include "package/protocol_constants.h"
 #include "update/driver.h"
 
 namespace {
@@ -81,24 +83,24 @@ class FuzzPlatform final : public update::Platform {
   fakes::FakeHost& host_;
 };
 
-// The dialog of the run. Log lines remember whether the port was closed when they came, so that
-// the driver's closing lines are told apart from reply texts that read the same.
-class FuzzOps final : public update::DialogOps {
+// The front end of the run. Log lines remember whether the port was closed when they came, so
+// that the driver's closing lines are told apart from reply texts that read the same. Cancel
+// reaches the run only while the dialog's controls are enabled, before after_query.
+class FuzzObserver final : public update::RunObserver {
  public:
-  explicit FuzzOps(const fuzz::FuzzPort& port) : port_(port) {}
-  void add_log_line(const char* text) override {
+  explicit FuzzObserver(const fuzz::FuzzPort& port) : port_(port) {}
+  void log_line(const char* text) override {
     const bool closed = !port_.events.empty() && port_.events.back().kind == fuzz::Kind::kClose;
     log.push_back(text ? text : "");
     after_close.push_back(closed);
   }
-  void set_controls_enabled(bool on) override { enabled = on; }
-  void set_progress(std::uint32_t position) override { progress.push_back(position); }
-  void repaint_log() override {}
-  void error_box(const char*) override { FUZZ_CHECK(false); }  // the port always opens here
-  void port_text(char* dst, std::size_t cap) override { std::snprintf(dst, cap, "COM5"); }
-  int speed_index() override { return speed; }
-  void* focus() override { return this; }
-  void set_focus(void* window) override { focus_back = window; }
+  void progress(std::uint32_t position, std::uint32_t) override { progress_positions.push_back(position); }
+  void after_query() override { enabled = false; }
+  void at_end(update::Outcome o) override {
+    FUZZ_CHECK(o != update::Outcome::kPortNotOpened);  // the port always opens here
+    enabled = true;
+    ++ends;
+  }
 
   bool logged_after_close(const char* text) const {
     for (std::size_t i = 0; i < log.size(); ++i)
@@ -108,10 +110,9 @@ class FuzzOps final : public update::DialogOps {
 
   std::vector<std::string> log;
   std::vector<bool> after_close;
-  std::vector<std::uint32_t> progress;
+  std::vector<std::uint32_t> progress_positions;
   bool enabled = true;
-  int speed = 0;
-  void* focus_back = nullptr;
+  int ends = 0;
 
  private:
   const fuzz::FuzzPort& port_;
@@ -152,8 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   fakes::FakeHost host;
   fuzz::FuzzPort port(data, size, host);
-  FuzzOps ops(port);
-  ops.speed = ((choice >> 6) & 3) - 1;
+  FuzzObserver ops(port);
+  const int speed_index = ((choice >> 6) & 3) - 1;
+  const update::RunRequest request{"COM5", speed_index < 0 ? package::kDefaultSpeed : package::kSpeeds[speed_index],
+                                   "sn_build.txt"};
   FuzzPlatform platform(port, host);
   update::RunState state;
   state.run_active = 1;  // the dialog sets it before it calls the driver
@@ -172,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
 
-  FUZZ_CHECK(update::run_update(ops, platform, state, pkg) == 0);
+  const update::Outcome outcome = update::run_update(request, ops, platform, state, pkg);
 
   const auto& ev = port.events;
   const std::string announce = std::string(kVersion) + ";" + std::to_string(length) + ";528;\r\n";
@@ -257,14 +260,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(pressed);
 
   std::uint32_t previous = 0;
-  for (std::uint32_t p : ops.progress) {
+  for (std::uint32_t p : ops.progress_positions) {
     FUZZ_CHECK(p >= previous && p <= 100);
     previous = p;
   }
   FUZZ_CHECK(std::count_if(ev.begin(), ev.end(), [](const fuzz::Event& e) { return e.kind == fuzz::Kind::kClose; }) == 1);
   FUZZ_CHECK(ev.back().kind == fuzz::Kind::kClose);
   FUZZ_CHECK(!log.empty() && log.back().empty());
-  FUZZ_CHECK(ops.enabled && ops.focus_back == &ops);
+  FUZZ_CHECK(ops.enabled && ops.ends == 1);
+  // The outcome says what the log says: finished exactly with "Process finished.", stopped only
+  // after STOP or Cancel.
+  FUZZ_CHECK((outcome == update::Outcome::kFinished) == finished);
+  if (outcome == update::Outcome::kStopped) FUZZ_CHECK(stop_at != SIZE_MAX || cancel_at != SIZE_MAX);
 
   if (std::getenv("ZORVEN_FUZZ_TRACE") != nullptr) {
     fuzz::trace(ev);

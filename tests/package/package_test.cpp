@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "package/package.h"
+#include "package/protocol_constants.h"
 #include "package/sample_image.h"
 
 namespace {

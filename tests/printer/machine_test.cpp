@@ -11,9 +11,10 @@
 #include "package/package.h"
 #include "protocol/expected_frames.h"
 #include "protocol/frames.h"
+#include "protocol/scrambler.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
-#include "update/transfer.h"
+#include "update/crc16.h"
 
 namespace {
 

@@ -23,6 +23,7 @@
 #include "package/package.h"
 #include "package/sample_image.h"
 #include "protocol/handshake.h"
+#include "protocol/identify.h"
 #include "serial/port_posix.h"
 #include "serial/timed_io.h"
 #include "support/run_fakes.h"
@@ -126,7 +127,7 @@ struct RunOutcome {
   std::int32_t reply_count = 0;
   std::string serial;
   update::RunState state;
-  fakes::RecordingOps ops;
+  fakes::RecordingObserver observer;
 };
 
 // One update run of the portable core, as the driver makes it, on the named device.
@@ -143,7 +144,7 @@ void run_update(const std::string& device, package::Record& pkg, RunOutcome& out
   out.serial = st.serial_number;
   st.reply_timeout = 5;
   out.handshake = protocol::entry_handshake(line, pkg, reinterpret_cast<std::uint8_t*>(reply), out.reply_count);
-  if (out.handshake) update::transfer_image(line, st, pkg, out.ops, reply);
+  if (out.handshake) update::transfer_image(line, st, pkg, out.observer, reply);
   port.close();
 }
 
@@ -184,9 +185,9 @@ TEST(PrinterOverPty, EveryVariantDeliversTheWholeImage) {
     EXPECT_EQ(r.serial, with_query ? serial : "");
     EXPECT_EQ(r.handshake, 1) << "reply count " << r.reply_count;
     EXPECT_EQ(r.state.stop_request, 0u);
-    EXPECT_EQ(r.ops.log, (std::vector<std::string>{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
-    ASSERT_FALSE(r.ops.progress.empty());
-    EXPECT_EQ(r.ops.progress.back(), 100u);
+    EXPECT_EQ(r.observer.log, (std::vector<std::string>{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+    ASSERT_FALSE(r.observer.positions.empty());
+    EXPECT_EQ(r.observer.positions.back(), 100u);
 
     EXPECT_EQ(printer.wait_exit(), 0);  // --once: it leaves once the port is closed
     const std::string got = read_file(image_out);
@@ -224,7 +225,7 @@ TEST(PrinterOverPty, InjectedFaultsReachTheUpdater) {
     RunOutcome r;
     run_update(printer.pty(), *pkg, r);
     EXPECT_EQ(r.handshake, c.handshake);
-    EXPECT_EQ(r.ops.log, c.log);
+    EXPECT_EQ(r.observer.log, c.log);
     EXPECT_EQ(printer.wait_exit(), 0);
   }
 }

@@ -12,6 +12,7 @@
 #include "expected_frames.h"
 #include "protocol/frames.h"
 #include "protocol/handshake.h"
+#include "protocol/identify.h"
 #include "support/fakes.h"
 #include "test_record.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "protocol/frames.h"
+#include "protocol/scrambler.h"
 #include "expected_frames.h"
 #include "test_record.h"
 

@@ -1,9 +1,13 @@
-// The device-name listing parser that the Windows discovery fills its presence table with.
+// The device-name listing parser that the Windows discovery fills its presence table with, and
+// the port list offered from that table.
 #include "serial/discovery.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,6 +67,35 @@ TEST(DeviceListing, NeverReadsPastTheGivenSize) {
   EXPECT_EQ(presence[1], 1);
   EXPECT_EQ(presence[12], 0);
   EXPECT_EQ(presence[9], 0);
+}
+
+// The port list a front end offers from the presence table.
+std::vector<unsigned> ports(std::int32_t count, std::initializer_list<unsigned> present) {
+  std::uint8_t presence[256] = {};
+  for (unsigned p : present) presence[p] = 1;
+  unsigned out[serial::kMaxPortEntries];
+  std::size_t n = serial::port_numbers(count, presence, out);
+  return std::vector<unsigned>(out, out + n);
+}
+
+TEST(PortList, OneToFourAlwaysThenDiscoveredPortsInOrder) {
+  using V = std::vector<unsigned>;
+  EXPECT_EQ(ports(3, {1, 3, 7}), (V{1, 2, 3, 4, 7}));
+  // Entry 0 and ports 1 to 4 are never listed twice; 255 is the last port.
+  EXPECT_EQ(ports(5, {0, 2, 4, 200, 255}), (V{1, 2, 3, 4, 200, 255}));
+  // A count of 0 means the table is not worth reading.
+  EXPECT_EQ(ports(0, {9, 12}), (V{1, 2, 3, 4}));
+}
+
+TEST(PortList, EveryPortPresentFillsTheWholeList) {
+  std::uint8_t presence[256];
+  std::fill(std::begin(presence), std::end(presence), 1);
+  unsigned out[serial::kMaxPortEntries];
+  ASSERT_EQ(serial::port_numbers(256, presence, out), serial::kMaxPortEntries);
+  EXPECT_EQ(out[serial::kMaxPortEntries - 1], 255u);
+  char entry[serial::kPortEntrySize];
+  serial::port_entry_text(out[serial::kMaxPortEntries - 1], entry, sizeof entry);
+  EXPECT_STREQ(entry, "COM255");
 }
 
 }  // namespace

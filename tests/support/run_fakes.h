@@ -1,5 +1,5 @@
-// Test doubles for an update run's surroundings: a dialog that records what the run shows the
-// operator, and a platform that hands out a FakePort and records production log appends.
+// Test doubles for an update run's surroundings: an observer that records what the run reports,
+// and a platform that hands out a FakePort and records production log appends.
 #pragma once
 
 #include <cstdint>
@@ -9,46 +9,40 @@
 #include <vector>
 
 #include "tests/support/fakes.h"
-#include "update/dialog_ops.h"
 #include "update/platform.h"
+#include "update/run_observer.h"
 
 namespace fakes {
 
-class RecordingOps final : public update::DialogOps {
+// Records what a run reports, in order: "log <text>", "progress <position>", "after_query",
+// "before_transfer", "turning_off" and "end <outcome>".
+class RecordingObserver final : public update::RunObserver {
  public:
-  void add_log_line(const char* text) override {
+  void log_line(const char* text) override {
     std::string s = text ? text : "";
     log.push_back(s);
     events.push_back("log " + s);
   }
-  void set_controls_enabled(bool enabled) override { events.push_back(enabled ? "enable" : "disable"); }
-  void set_progress(std::uint32_t position) override {
-    progress.push_back(position);
+  void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override {
+    positions.push_back(position);
+    acknowledged.push_back(bytes_acknowledged);
     events.push_back("progress " + std::to_string(position));
   }
-  void repaint_log() override { events.push_back("repaint"); }
-  void error_box(const char* text) override { events.push_back(std::string("error_box ") + text); }
-  void port_text(char* dst, std::size_t cap) override {
-    std::strncpy(dst, port_name.c_str(), cap - 1);
-    dst[cap - 1] = 0;
-  }
-  int speed_index() override { return speed; }
-  void* focus() override {
-    events.push_back("focus");
-    return focused;
-  }
-  void set_focus(void* window) override {
-    events.push_back("set_focus");
-    focused_back = window;
+  void after_query() override { events.push_back("after_query"); }
+  void before_transfer() override { events.push_back("before_transfer"); }
+  void printer_turning_off() override { events.push_back("turning_off"); }
+  void at_end(update::Outcome o) override {
+    ++ends;
+    outcome = o;
+    events.push_back("end " + std::to_string(static_cast<int>(o)));
   }
 
   std::vector<std::string> log;     // log lines as added, null texts as ""
-  std::vector<std::string> events;  // every operation in order
-  std::vector<std::uint32_t> progress;
-  std::string port_name = "COM5";
-  int speed = 0;
-  void* focused = reinterpret_cast<void*>(0x1234);
-  void* focused_back = nullptr;
+  std::vector<std::string> events;  // everything in order
+  std::vector<std::uint32_t> positions;     // progress positions in order
+  std::vector<std::uint32_t> acknowledged;  // bytes acknowledged at each progress report
+  int ends = 0;
+  update::Outcome outcome = update::Outcome::kFinished;
 };
 
 class FakePlatform final : public update::Platform {

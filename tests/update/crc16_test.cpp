@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "update/transfer.h"
+#include "update/crc16.h"
 
 namespace {
 

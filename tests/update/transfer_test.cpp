@@ -9,6 +9,7 @@
 
 #include "tests/support/run_fakes.h"
 #include "tests/support/scripted_printer.h"
+#include "update/crc16.h"
 #include "update/transfer.h"
 
 namespace {
@@ -36,7 +37,7 @@ struct Rig {
 
   void run(std::uint32_t length) {
     pkg = make_package(length);
-    update::transfer_image(line, state, *pkg, ops, reply);
+    update::transfer_image(line, state, *pkg, observer, reply);
   }
 
   std::string image() const { return std::string(reinterpret_cast<const char*>(pkg->image), pkg->image_length); }
@@ -44,7 +45,7 @@ struct Rig {
   fakes::FakeHost host;
   fakes::FakePort port{host};
   fakes::ScriptedPrinter printer{port};
-  fakes::RecordingOps ops;
+  fakes::RecordingObserver observer;
   update::RunState state;
   serial::Line line{port, host, state.reply_timeout, state.stop_request, state.text};
   std::unique_ptr<package::Record> pkg;
@@ -72,14 +73,14 @@ TEST_F(Transfer, WholeImageGoesOutInBlocksEachFollowedByItsCrcLowByteFirst) {
   // On the wire: the announce line, then block and CRC alternately, nothing else.
   ASSERT_EQ(port.writes.size(), 1 + 2 * 1242u);
 
-  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
-  EXPECT_EQ(ops.events.back(), "repaint");
+  EXPECT_EQ(observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(observer.events.back(), "turning_off");
   EXPECT_EQ(state.stop_request, 0u);
   EXPECT_EQ(state.reply_timeout, 10);
   EXPECT_EQ(host.pumps, 1242);  // one pending message per block
-  ASSERT_EQ(ops.progress.size(), 1242u);
-  EXPECT_TRUE(std::is_sorted(ops.progress.begin(), ops.progress.end()));
-  EXPECT_EQ(ops.progress.back(), 100u);
+  ASSERT_EQ(observer.positions.size(), 1242u);
+  EXPECT_TRUE(std::is_sorted(observer.positions.begin(), observer.positions.end()));
+  EXPECT_EQ(observer.positions.back(), 100u);
 }
 
 TEST_F(Transfer, BlockSplitAndFinalProgressForOtherLengths) {
@@ -101,9 +102,9 @@ TEST_F(Transfer, BlockSplitAndFinalProgressForOtherLengths) {
     std::vector<std::size_t> sizes;
     for (const auto& b : t.printer.blocks) sizes.push_back(b.size());
     EXPECT_EQ(sizes, c.blocks) << c.length;
-    ASSERT_FALSE(t.ops.progress.empty()) << c.length;
-    EXPECT_EQ(t.ops.progress.back(), c.last_progress) << c.length;
-    EXPECT_EQ(t.ops.log.back(), "PLEASE WAIT UNTIL THE DEVICE TURNS OFF") << c.length;
+    ASSERT_FALSE(t.observer.positions.empty()) << c.length;
+    EXPECT_EQ(t.observer.positions.back(), c.last_progress) << c.length;
+    EXPECT_EQ(t.observer.log.back(), "PLEASE WAIT UNTIL THE DEVICE TURNS OFF") << c.length;
   }
 }
 
@@ -119,8 +120,8 @@ TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
   EXPECT_EQ(printer.blocks[3], printer.blocks[2]);
   EXPECT_EQ(printer.crcs[3], printer.crcs[2]);
   EXPECT_EQ(printer.blocks[2], image().substr(2 * 528, 528));
-  EXPECT_EQ(ops.progress, (std::vector<std::uint32_t>{25, 50, 50, 75, 100}));
-  EXPECT_EQ(ops.log, (Log{"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(observer.positions, (std::vector<std::uint32_t>{25, 50, 50, 75, 100}));
+  EXPECT_EQ(observer.log, (Log{"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
   EXPECT_EQ(state.stop_request, 0u);
 }
 
@@ -143,7 +144,7 @@ TEST(TransferLineEnd, CrAndTheOneByteAfterItEndAVerdict) {
     t.printer.closing_answer = c.closing;
     t.printer.closing_delay = c.pause;
     t.run(1000);
-    EXPECT_EQ(t.ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"})) << c.what;
+    EXPECT_EQ(t.observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"})) << c.what;
     EXPECT_EQ(t.state.stop_request, 0u) << c.what;
   }
 }
@@ -157,14 +158,14 @@ TEST_F(Transfer, InputArrivingWithABlockIsDiscardedBeforeItsCrc) {
   };
   run(1000);
   EXPECT_EQ(printer.blocks.size(), 2u);
-  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
   EXPECT_EQ(state.stop_request, 0u);
 }
 
 TEST_F(Transfer, ClosingReplyIsAwaitedTenSeconds) {
   printer.closing_delay = 9;  // longer than the 5 seconds that every earlier reply may take
   run(1000);
-  EXPECT_EQ(ops.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
   EXPECT_EQ(state.stop_request, 0u);
 }
 
@@ -235,7 +236,7 @@ TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
     c.setup(t.port, t.printer, t.state, t.host);
     t.run(1000);  // two blocks
 
-    EXPECT_EQ(t.ops.log, c.log) << c.what;
+    EXPECT_EQ(t.observer.log, c.log) << c.what;
     EXPECT_EQ(t.state.stop_request, 1u) << c.what;
     EXPECT_EQ(t.printer.blocks.size(), c.blocks_sent) << c.what;
   }

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "protocol/frames.h"
-#include "update/transfer.h"
+#include "protocol/scrambler.h"
 
 namespace printer {
 namespace {
@@ -24,6 +24,20 @@ constexpr int kWakeUpCans = 3;
 constexpr std::size_t kVariant2FrameSize = 12;
 constexpr std::uint8_t kVariant2Command = 'u';
 constexpr std::uint8_t kVariant2Separator = '/';
+
+// The CRC-16 a block must carry (CRC-16/MCRF4XX: reflected polynomial 0x1021, initial value
+// 0xFFFF, no final XOR), worked out bit by bit. The printer checks blocks with its own
+// computation rather than the updater's table, so that a fault in one shows up against the other.
+std::uint16_t block_crc(const std::uint8_t* data, std::size_t n) {
+  constexpr std::uint16_t kReflectedPoly = 0x8408;
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc = static_cast<std::uint16_t>(crc ^ data[i]);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ kReflectedPoly) : static_cast<std::uint16_t>(crc >> 1);
+  }
+  return crc;
+}
 
 // Inverse of one stage for a plain byte that is not an excluded value: the stage kept the byte
 // exactly when the masked value would have been excluded.
@@ -446,7 +460,7 @@ void Machine::block_complete() {
   const std::size_t n = buf_.size() - 2;
   const std::uint32_t number = static_cast<std::uint32_t>(image_.size() / block_size_) + 1;
   const std::uint16_t got = static_cast<std::uint16_t>(buf_[n] | (buf_[n + 1] << 8));  // low byte first
-  const std::uint16_t want = update::crc16(buf_.data(), n);
+  const std::uint16_t want = block_crc(buf_.data(), n);
   if (fl.disconnect_at_block == number) {
     note("fault: line closed at block " + std::to_string(number));
     disconnect_ = true;

@@ -1,11 +1,10 @@
-// How an update run reports to the operator. The update dialog implements these operations;
-// tests record them.
+// The update dialog's controls as its run observer drives them. The dialog implements these on
+// its window; tests record them.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-namespace update {
+namespace ui {
 
 class DialogOps {
  public:
@@ -19,10 +18,6 @@ class DialogOps {
   virtual void repaint_log() = 0;
   // Modal error box owned by the dialog: error icon, one OK button, no caption of its own.
   virtual void error_box(const char* text) = 0;
-  // The port combo's text, at most cap - 1 characters and a terminator.
-  virtual void port_text(char* dst, std::size_t cap) = 0;
-  // The speed combo's selected index, -1 when nothing is selected.
-  virtual int speed_index() = 0;
   // The window that has the keyboard focus, as an opaque value, and giving it back.
   virtual void* focus() = 0;
   virtual void set_focus(void* window) = 0;
@@ -31,4 +26,4 @@ class DialogOps {
   ~DialogOps() = default;
 };
 
-}  // namespace update
+}  // namespace ui

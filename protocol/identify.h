@@ -1,0 +1,19 @@
+// The identification query: the printer's serial number, over the timed serial operations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "package/package.h"
+#include "serial/timed_io.h"
+
+namespace protocol {
+
+inline constexpr std::size_t kSerialNumberSize = 128;
+inline constexpr std::size_t kQueryBufferSize = 260;
+
+// Empties serial_number (kSerialNumberSize bytes) and, for variants 0, 1 and 4, asks the printer
+// for it. true when a serial number was stored.
+bool identification_query(serial::Line& line, const package::Record& pkg, char* serial_number);
+
+}  // namespace protocol

@@ -1,0 +1,58 @@
+// What an update run tells the front end that started it: its log lines and progress while it
+// runs, the moments at which a front end does something of its own, and at the end what
+// happened.
+#pragma once
+
+#include <cstdint>
+
+namespace update {
+
+// How a run ended. Only kFinished is an update: the printer took the image and the production
+// log line was due.
+enum class Outcome {
+  kFinished,         // "Process finished."
+  kPortNotOpened,    // "Error opening serial port."
+  kNoCommunication,  // the entry handshake got no reply
+  kBadReceipt,       // the entry handshake got a reply other than its acceptance
+  kSendFailed,       // the announce line or a block could not be written
+  kAnnounceRefused,  // no "OK" to the announce line
+  kBlockRefused,     // a block's verdict was neither "OK" nor "RETRY"
+  kClosingRefused,   // no "WAIT" after the last block
+  // The front end stopped the run (STOP, Ctrl-C, or Cancel during the identification query):
+  // whatever the run logged after that, it ended because it was told to.
+  kStopped,
+};
+
+class RunObserver {
+ public:
+  // One line of the run's log. An empty text is an empty line.
+  virtual void log_line(const char* text) = 0;
+
+  // After each block's verdict: the progress bar's position (0..100) and the image bytes the
+  // printer has acknowledged so far.
+  virtual void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) = 0;
+
+  // The moments below come in this order, each at a fixed point between the bytes on the wire.
+  // A front end acts at those it needs; the others do nothing.
+
+  // The identification query is over (answered or not) and nothing of the entry handshake has
+  // been sent yet. Not reached when the port could not be opened.
+  virtual void after_query() {}
+
+  // Directly after after_query, with the entry handshake's reply timeout in place: the printer is
+  // about to be switched into update mode and sent the image, and the run will not look at the
+  // front end again before its first reply.
+  virtual void before_transfer() {}
+
+  // The printer has answered the last block with "WAIT" and turns itself off; its closing lines
+  // have been logged. The port is still open.
+  virtual void printer_turning_off() {}
+
+  // The run is over: the port is closed again (or never opened), every log line is out.
+  virtual void at_end(Outcome outcome) { (void)outcome; }
+
+ protected:
+  ~RunObserver() = default;
+};
+
+}  // namespace update
