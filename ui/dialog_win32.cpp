@@ -57,7 +57,11 @@ class DialogOpsWin32 final : public DialogOps {
     const std::tm* local = std::localtime(&now);
     // A buffer of its own: callers may pass text that lives in the shared text buffer.
     char line[update::kLogLineSize];
-    update::format_log_line(local != nullptr ? *local : std::tm{}, text, line, sizeof line);
+    if (local != nullptr) {
+      update::format_log_line(*local, text, line, sizeof line);
+    } else {
+      update::log_line_text("", text, line, sizeof line);  // no time to be had: the text alone
+    }
     LRESULT index = SendDlgItemMessageA(dialog_, IDC_LOG, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     // The updater never selects a line; on the multiple-selection list this keeps the operator's
     // own selection as it is.
