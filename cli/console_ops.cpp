@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 #include "ui/dialog_text.h"
 #include "update/file_append.h"
@@ -13,14 +12,6 @@ namespace cli {
 namespace {
 
 constexpr std::size_t kPortShown = 28;  // of a long device path, the live line shows its end
-
-// The printer's reply to the identification query ends with two checksum characters and LF,
-// which the query does not read. The dialog disables and repaints its controls right after the
-// query; the rest of the reply arrives meanwhile, and the entry handshake's drain discards it.
-// With no window to repaint, the console takes this long there instead: on a real line the
-// handshake would otherwise start before those bytes are in and read them as its reply. Three
-// bytes take about 3 ms at 9600 bits per second.
-constexpr std::chrono::milliseconds kAfterQuery{50};
 
 // The clock part of a log line as the dialog writes it, from a thread-safe local time.
 void clock_now(char* dst, std::size_t cap) {
@@ -69,9 +60,6 @@ void ConsoleOps::add_log_line(const char* text) {
   out_.line(line_);
 }
 
-void ConsoleOps::set_controls_enabled(bool enabled) {
-  if (!enabled) std::this_thread::sleep_for(kAfterQuery);
-}
 
 void ConsoleOps::set_progress(std::uint32_t position) {
   if (!out_.live()) return;

@@ -48,7 +48,7 @@ class ConsoleOps final : public update::DialogOps {
         image_length_(image_length), log_(log) {}
 
   void add_log_line(const char* text) override;
-  void set_controls_enabled(bool enabled) override;
+  void set_controls_enabled(bool) override {}
   void set_progress(std::uint32_t position) override;
   void repaint_log() override {}
   void error_box(const char* text) override;
