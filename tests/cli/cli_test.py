@@ -4,7 +4,7 @@
 usage: cli_test.py CASE --cli PROGRAM --printer ZORVEN-PRINTER --image IMAGE --work DIR
                     [--info-cli PROGRAM --info-image FILE --info-field NAME=VALUE ...]
 
-CASE is one of: four_ports, one_failing, ctrl_c, busy_port, usage, info.
+CASE is one of the case_* functions below.
 IMAGE holds the image bytes the program's package carries (made by the build from the record).
 """
 import argparse
@@ -380,6 +380,61 @@ def case_paced_query(check, image):
             p.stop()
 
 
+def run_usb_printers(check, runs, speed):
+    """Each (program, image, printer options, serial) updates one printer behind a USB adapter
+    model (16 ms latency timer) on a line paced at `speed`; all runs at once."""
+    work = fresh_dir("usb_%s" % speed)
+    printers, procs = [], []
+    try:
+        for i, (program, img, args, serial) in enumerate(runs):
+            # Variants 2 and 3 ask for no serial number: the printer keeps its own, unasked.
+            serial_args = ["--serial", serial] if serial else []
+            pr = Printer(ARGS.printer, work, "u%d" % i,
+                         args + serial_args + ["--usb-latency", "16", "--baud", str(speed)])
+            printers.append(pr)
+            json_path = os.path.join(work, "u%d.json" % i)
+            procs.append((subprocess.Popen([program, "update", "--baud", str(speed), "--port", pr.pty,
+                                            "--json", json_path], cwd=work, stdout=subprocess.PIPE,
+                                           stderr=subprocess.STDOUT, text=True), json_path))
+        for (proc, json_path), pr, (program, img, args, serial) in zip(procs, printers, runs):
+            out, _ = proc.communicate(timeout=RUN_LIMIT)
+            check.that(proc.returncode == 0, "%s %s: exit status %d: %s" % (program, args, proc.returncode, out))
+            with open(json_path) as f:
+                result = json.load(f)[0]
+            check_finished(check, pr, result, serial, img)
+    finally:
+        for proc, _ in procs:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        for p in printers:
+            p.stop()
+
+
+def case_usb_variants(check, image):
+    """Every protocol variant through a USB adapter's packets at the line speed given."""
+    runs = []
+    for spec in ARGS.usb_cli:
+        name, program, img_path = spec.split("=", 2)
+        variant = name[1]
+        args = ["--variant", variant] + (["--scramble", "0"] if name == "v3_plain" else [])
+        with open(img_path, "rb") as f:
+            img = f.read()
+        serial = "ZP-USB-" + name.upper() if variant in "014" else ""
+        runs.append((program, img, args, serial))
+    run_usb_printers(check, runs, ARGS.speed)
+
+
+def case_usb_late_query_end(check, image):
+    """The identification reply's end (checksum characters and LF) 0.25 s late, 0.6 s late and
+    never: a healthy printer is updated, and the end is not taken for the handshake's reply."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    runs = [(ARGS.v4_small_cli, small, extra, "ZP-END%d" % i) for i, extra in enumerate(
+        [["--query-end-late", "250"], ["--query-end-late", "600"], ["--query-end-never"]])]
+    run_usb_printers(check, runs, ARGS.speed)
+
+
 def case_empty_package(check, image):
     """A program whose package is empty says so, as the dialog's START does, and opens nothing."""
     work = fresh_dir("empty_package")
@@ -412,6 +467,8 @@ def main():
     ap.add_argument("--info-image")
     ap.add_argument("--info-access-code")
     ap.add_argument("--info-field", action="append", default=[])
+    ap.add_argument("--usb-cli", action="append", default=[], help="NAME=PROGRAM=IMAGE, NAME as v0..v4_small")
+    ap.add_argument("--speed", type=int, default=115200)
     ARGS = ap.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)
     with open(ARGS.image, "rb") as f:
