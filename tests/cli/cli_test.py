@@ -12,7 +12,9 @@ import fcntl
 import hashlib
 import json
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import stat
@@ -433,6 +435,81 @@ def case_usb_late_query_end(check, image):
     runs = [(ARGS.v4_small_cli, small, extra, "ZP-END%d" % i) for i, extra in enumerate(
         [["--query-end-late", "250"], ["--query-end-late", "600"], ["--query-end-never"]])]
     run_usb_printers(check, runs, ARGS.speed)
+
+
+def terminal_rows(stream):
+    """The rows a terminal shows after `stream`: text, CR, LF, and the sequences the live lines
+    are drawn with (ESC [ n F up to a line's start, ESC [ J erase below, ESC [ K erase the rest
+    of the line). Any other control sequence is an error of its own."""
+    rows, row, col, i = [[]], 0, 0, 0
+    while i < len(stream):
+        c = stream[i]
+        if c == "\x1b":
+            m = re.compile(r"\x1b\[(\d*)([FJK])").match(stream, i)
+            if m is None:
+                raise ValueError("unexpected sequence at %r" % stream[i:i + 8])
+            if m.group(2) == "F":
+                row, col = max(0, row - int(m.group(1) or "1")), 0
+            else:
+                del rows[row][col:]
+                if m.group(2) == "J":
+                    del rows[row + 1:]
+            i = m.end()
+            continue
+        if c == "\r":
+            col = 0
+        elif c == "\n":
+            row += 1
+            if row == len(rows):
+                rows.append([])
+        else:
+            line = rows[row]
+            line.extend(" " * (col - len(line)))
+            line[col:col + 1] = [c]
+            col += 1
+        i += 1
+    return ["".join(r) for r in rows]
+
+
+def case_live_terminal(check, image):
+    """On a terminal the live line is redrawn below the log lines: once the sequences are
+    applied, the screen shows each log line as it is, with nothing left over from a longer live
+    line it was written over, and the port's outcome below them."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    work = fresh_dir("live_terminal")
+    printer = Printer(ARGS.printer, work, "p", ["--serial", "ZP-LIVE", "--baud", "115200"])
+    master, slave = pty.openpty()
+    try:
+        proc = subprocess.Popen([ARGS.v4_small_cli, "update", "--baud", "115200", "--port", printer.pty,
+                                 "--json", "result.json"], cwd=work, stdin=subprocess.DEVNULL, stdout=slave,
+                                stderr=subprocess.PIPE)
+        os.close(slave)
+        slave = None
+        stream, deadline = b"", time.monotonic() + RUN_LIMIT
+        while time.monotonic() < deadline:
+            if not select.select([master], [], [], 1)[0]:
+                continue
+            try:
+                data = os.read(master, 4096)
+            except OSError:  # the program ended and closed the terminal
+                break
+            if not data:
+                break
+            stream += data
+        code = proc.wait(10)
+        check.that(code == 0, "exit status %d: %r" % (code, proc.stderr.read()))
+        with open(os.path.join(work, "result.json")) as f:
+            result = json.load(f)[0]
+        check_finished(check, printer, result, "ZP-LIVE", small)
+        rows = terminal_rows(stream.decode("latin-1"))
+        expected = result["log"] + ["%s %s" % (printer.pty, result["outcome"]), ""]
+        check.that(rows == expected, "the terminal shows %r, not %r" % (rows, expected))
+    finally:
+        if slave is not None:
+            os.close(slave)
+        os.close(master)
+        printer.stop()
 
 
 def case_empty_package(check, image):
