@@ -30,6 +30,11 @@ void write_err(const char* data, std::size_t n);
 
 // The ports a user could pass, in the order to offer them.
 std::vector<std::string> list_ports();
+#ifndef _WIN32
+// The same, reading the system's folders (/dev, /sys) under `root` instead of "/": "" is the
+// running system, a folder of a test's making stands in for another machine.
+std::vector<std::string> list_ports_under(const std::string& root);
+#endif
 
 // Puts `from` in the place of `to` in one step, replacing an existing file.
 bool replace_file(const char* from, const char* to);

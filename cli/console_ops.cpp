@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 #include "update/file_append.h"
 #include "update/operator_text.h"
@@ -13,16 +12,6 @@ namespace cli {
 namespace {
 
 constexpr std::size_t kPortShown = 28;  // of a long device path, the live line shows its end
-
-// The printer's reply to the identification query ends with two checksum characters and LF,
-// which the query does not read. The dialog disables and repaints its controls right after the
-// query; the rest of the reply arrives meanwhile, and the entry handshake's drain discards it.
-// With no window to repaint, the console takes this long there instead: on a real line the
-// handshake would otherwise start before those bytes are in and read them as its reply. Three
-// bytes take about 3 ms at 9600 bits per second.
-// TEMPORARY: this pause, and ConsoleObserver::after_query with it, go once the identification
-// query reads the rest of its reply itself.
-constexpr std::chrono::milliseconds kAfterQuery{50};
 
 const char* shown_port(const char* port) {
   const std::size_t n = std::strlen(port);
@@ -79,8 +68,6 @@ void ConsoleObserver::log_line(const char* text) {
   out_.line(line_);
 }
 
-// TEMPORARY, to go once the identification query reads its whole reply itself: see kAfterQuery.
-void ConsoleObserver::after_query() { std::this_thread::sleep_for(kAfterQuery); }
 
 void ConsoleObserver::progress(std::uint32_t position, std::uint32_t bytes) {
   if (!out_.live()) return;

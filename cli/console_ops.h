@@ -55,7 +55,6 @@ class ConsoleObserver final : public update::RunObserver {
 
   void log_line(const char* text) override;
   void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override;
-  void after_query() override;
   void at_end(update::Outcome outcome) override;
 
   // The port's live line before its run starts.

@@ -80,8 +80,8 @@ bool is_serial_name(const std::string& n) {
 }
 
 // A UART the kernel reserved a node for but found no hardware behind reports type 0.
-bool has_hardware(const std::string& n) {
-  std::ifstream type("/sys/class/tty/" + n + "/type");
+bool has_hardware(const std::string& root, const std::string& n) {
+  std::ifstream type(root + "/sys/class/tty/" + n + "/type");
   int t = -1;
   if (type >> t) return t != 0;
   return true;
@@ -118,12 +118,15 @@ bool output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
 void write_out(const char* data, std::size_t n) { write_all(STDOUT_FILENO, data, n); }
 void write_err(const char* data, std::size_t n) { write_all(STDERR_FILENO, data, n); }
 
-std::vector<std::string> list_ports() {
+std::vector<std::string> list_ports() { return list_ports_under(""); }
+
+std::vector<std::string> list_ports_under(const std::string& root) {
   std::vector<std::string> ports;
-  for (const std::string& n : directory("/dev/serial/by-id")) ports.push_back("/dev/serial/by-id/" + n);
-  for (const std::string& n : directory("/sys/class/tty")) {
-    if (!is_serial_name(n) || !has_hardware(n)) continue;
-    const std::string path = "/dev/" + n;
+  const std::string by_id = root + "/dev/serial/by-id";
+  for (const std::string& n : directory(by_id.c_str())) ports.push_back(by_id + "/" + n);
+  for (const std::string& n : directory((root + "/sys/class/tty").c_str())) {
+    if (!is_serial_name(n) || !has_hardware(root, n)) continue;
+    const std::string path = root + "/dev/" + n;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) ports.push_back(path);
   }

@@ -12,6 +12,7 @@ constexpr std::uint8_t kQuery[] = {0x02, 0x23, 0x42, 0x60, 0x30, 0x31, 0x0A};
 constexpr std::uint8_t kStx = 0x02;
 constexpr std::uint8_t kLengthBase = 0x23;  // length byte = 0x23 + number of data bytes
 constexpr std::uint32_t kReplyStart = 4;    // STX, length byte, two status characters
+constexpr std::uint32_t kReplyEnd = 3;      // two checksum characters and LF
 constexpr char kSerialEnd = ';';
 constexpr char kUnsafeReplacement = '?';
 constexpr std::uint8_t kDel = 0x7F;
@@ -35,6 +36,14 @@ bool identification_query(serial::Line& line, const package::Record& pkg, char* 
   const std::uint32_t data_bytes = reply[1] - kLengthBase;  // at most 220, inside the buffer
 
   std::int32_t got = serial::block_read(line, reply, data_bytes);
+  // The reply's end is read too (and not checked). A USB serial adapter hands bytes over in
+  // packets, so these three can arrive well after the data; left to the handshake's drain they
+  // could come after it and be taken for the printer's answer to the entry frame. A reply whose
+  // data came short has no end coming: the reply timeout has already run out once.
+  if (got >= static_cast<std::int32_t>(data_bytes)) {
+    std::uint8_t end[kReplyEnd];
+    (void)serial::block_read(line, end, kReplyEnd);
+  }
   // The count can run past the bytes asked for; the terminator stays inside the buffer.
   if (got < 0) got = 0;
   if (got > static_cast<std::int32_t>(kQueryBufferSize - 1)) got = kQueryBufferSize - 1;

@@ -13,7 +13,9 @@ inline constexpr std::size_t kSerialNumberSize = 128;
 inline constexpr std::size_t kQueryBufferSize = 260;
 
 // Empties serial_number (kSerialNumberSize bytes) and, for variants 0, 1 and 4, asks the printer
-// for it. true when a serial number was stored.
+// for it. true when a serial number was stored. A reply whose data arrived whole is read to its
+// end (checksum characters and LF, within the reply timeout), so that nothing of it is left on
+// the line for the entry handshake, however late a USB adapter delivers it.
 bool identification_query(serial::Line& line, const package::Record& pkg, char* serial_number);
 
 }  // namespace protocol

@@ -14,6 +14,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   lrzsz python3
   clang libclang-rt-14-dev llvm
+  debootstrap qemu-system-x86 e2fsprogs
 )
 
 sudo_cmd=()

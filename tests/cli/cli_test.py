@@ -4,7 +4,7 @@
 usage: cli_test.py CASE --cli PROGRAM --printer ZORVEN-PRINTER --image IMAGE --work DIR
                     [--info-cli PROGRAM --info-image FILE --info-field NAME=VALUE ...]
 
-CASE is one of: four_ports, one_failing, ctrl_c, busy_port, usage, info.
+CASE is one of the case_* functions below.
 IMAGE holds the image bytes the program's package carries (made by the build from the record).
 """
 import argparse
@@ -12,7 +12,9 @@ import fcntl
 import hashlib
 import json
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import stat
@@ -380,6 +382,136 @@ def case_paced_query(check, image):
             p.stop()
 
 
+def run_usb_printers(check, runs, speed):
+    """Each (program, image, printer options, serial) updates one printer behind a USB adapter
+    model (16 ms latency timer) on a line paced at `speed`; all runs at once."""
+    work = fresh_dir("usb_%s" % speed)
+    printers, procs = [], []
+    try:
+        for i, (program, img, args, serial) in enumerate(runs):
+            # Variants 2 and 3 ask for no serial number: the printer keeps its own, unasked.
+            serial_args = ["--serial", serial] if serial else []
+            pr = Printer(ARGS.printer, work, "u%d" % i,
+                         args + serial_args + ["--usb-latency", "16", "--baud", str(speed)])
+            printers.append(pr)
+            json_path = os.path.join(work, "u%d.json" % i)
+            procs.append((subprocess.Popen([program, "update", "--baud", str(speed), "--port", pr.pty,
+                                            "--json", json_path], cwd=work, stdout=subprocess.PIPE,
+                                           stderr=subprocess.STDOUT, text=True), json_path))
+        for (proc, json_path), pr, (program, img, args, serial) in zip(procs, printers, runs):
+            out, _ = proc.communicate(timeout=RUN_LIMIT)
+            check.that(proc.returncode == 0, "%s %s: exit status %d: %s" % (program, args, proc.returncode, out))
+            with open(json_path) as f:
+                result = json.load(f)[0]
+            check_finished(check, pr, result, serial, img)
+    finally:
+        for proc, _ in procs:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        for p in printers:
+            p.stop()
+
+
+def case_usb_variants(check, image):
+    """Every protocol variant through a USB adapter's packets at the line speed given."""
+    runs = []
+    for spec in ARGS.usb_cli:
+        name, program, img_path = spec.split("=", 2)
+        variant = name[1]
+        args = ["--variant", variant] + (["--scramble", "0"] if name == "v3_plain" else [])
+        with open(img_path, "rb") as f:
+            img = f.read()
+        serial = "ZP-USB-" + name.upper() if variant in "014" else ""
+        runs.append((program, img, args, serial))
+    run_usb_printers(check, runs, ARGS.speed)
+
+
+def case_usb_late_query_end(check, image):
+    """The identification reply's end (checksum characters and LF) 0.25 s late, 0.6 s late and
+    never: a healthy printer is updated, and the end is not taken for the handshake's reply."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    runs = [(ARGS.v4_small_cli, small, extra, "ZP-END%d" % i) for i, extra in enumerate(
+        [["--query-end-late", "250"], ["--query-end-late", "600"], ["--query-end-never"]])]
+    run_usb_printers(check, runs, ARGS.speed)
+
+
+def terminal_rows(stream):
+    """The rows a terminal shows after `stream`: text, CR, LF, and the sequences the live lines
+    are drawn with (ESC [ n F up to a line's start, ESC [ J erase below, ESC [ K erase the rest
+    of the line). Any other control sequence is an error of its own."""
+    rows, row, col, i = [[]], 0, 0, 0
+    while i < len(stream):
+        c = stream[i]
+        if c == "\x1b":
+            m = re.compile(r"\x1b\[(\d*)([FJK])").match(stream, i)
+            if m is None:
+                raise ValueError("unexpected sequence at %r" % stream[i:i + 8])
+            if m.group(2) == "F":
+                row, col = max(0, row - int(m.group(1) or "1")), 0
+            else:
+                del rows[row][col:]
+                if m.group(2) == "J":
+                    del rows[row + 1:]
+            i = m.end()
+            continue
+        if c == "\r":
+            col = 0
+        elif c == "\n":
+            row += 1
+            if row == len(rows):
+                rows.append([])
+        else:
+            line = rows[row]
+            line.extend(" " * (col - len(line)))
+            line[col:col + 1] = [c]
+            col += 1
+        i += 1
+    return ["".join(r) for r in rows]
+
+
+def case_live_terminal(check, image):
+    """On a terminal the live line is redrawn below the log lines: once the sequences are
+    applied, the screen shows each log line as it is, with nothing left over from a longer live
+    line it was written over, and the port's outcome below them."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    work = fresh_dir("live_terminal")
+    printer = Printer(ARGS.printer, work, "p", ["--serial", "ZP-LIVE", "--baud", "115200"])
+    master, slave = pty.openpty()
+    try:
+        proc = subprocess.Popen([ARGS.v4_small_cli, "update", "--baud", "115200", "--port", printer.pty,
+                                 "--json", "result.json"], cwd=work, stdin=subprocess.DEVNULL, stdout=slave,
+                                stderr=subprocess.PIPE)
+        os.close(slave)
+        slave = None
+        stream, deadline = b"", time.monotonic() + RUN_LIMIT
+        while time.monotonic() < deadline:
+            if not select.select([master], [], [], 1)[0]:
+                continue
+            try:
+                data = os.read(master, 4096)
+            except OSError:  # the program ended and closed the terminal
+                break
+            if not data:
+                break
+            stream += data
+        code = proc.wait(10)
+        check.that(code == 0, "exit status %d: %r" % (code, proc.stderr.read()))
+        with open(os.path.join(work, "result.json")) as f:
+            result = json.load(f)[0]
+        check_finished(check, printer, result, "ZP-LIVE", small)
+        rows = terminal_rows(stream.decode("latin-1"))
+        expected = result["log"] + ["%s %s" % (printer.pty, result["outcome"]), ""]
+        check.that(rows == expected, "the terminal shows %r, not %r" % (rows, expected))
+    finally:
+        if slave is not None:
+            os.close(slave)
+        os.close(master)
+        printer.stop()
+
+
 def case_empty_package(check, image):
     """A program whose package is empty says so, as the dialog's START does, and opens nothing."""
     work = fresh_dir("empty_package")
@@ -412,6 +544,8 @@ def main():
     ap.add_argument("--info-image")
     ap.add_argument("--info-access-code")
     ap.add_argument("--info-field", action="append", default=[])
+    ap.add_argument("--usb-cli", action="append", default=[], help="NAME=PROGRAM=IMAGE, NAME as v0..v4_small")
+    ap.add_argument("--speed", type=int, default=115200)
     ARGS = ap.parse_args()
     os.makedirs(ARGS.work, exist_ok=True)
     with open(ARGS.image, "rb") as f:

@@ -440,7 +440,7 @@ def scenario_full(h, opts):
     serial = DEFAULT_SERIAL if h.package.variant in (0, 1, 4) else ""
     h.start_printer(shlex.split(opts.printer_args))
     h.start_program()
-    started = h.run_update()
+    started = h.run_update(speed=opts.speed)
     s = h.check_success(started, serial, retries=opts.retries)
     print("log:", *s["log"], sep="\n  ")
     if opts.screenshot:
@@ -649,6 +649,7 @@ def main():
     ap.add_argument("--com", type=int, required=True, help="port number 5..12 for this test")
     ap.add_argument("--printer", help="virtual printer (default: the build's host tool)")
     ap.add_argument("--printer-args", default="", help="more printer options")
+    ap.add_argument("--speed", help="line speed to pick in the dialog before START (full update)")
     ap.add_argument("--retries", type=int, default=0, help="RETRY lines the printer's options cause")
     ap.add_argument("--screenshot", help="after the scenario, a PNG of the screen")
     ap.add_argument("scenario", choices=sorted(SCENARIOS))

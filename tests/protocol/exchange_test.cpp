@@ -69,25 +69,26 @@ struct QueryCase {
 };
 
 // The reply start is STX, length byte (0x23 + data bytes), two status characters; the data
-// follows, then two checksum characters and LF that the query never reads.
+// follows, then two checksum characters and LF, which the query reads but does not check. A
+// third request reads that end (idle where the reply has none).
 const QueryCase kQueryCases[] = {
-    {"serial before ';'", b({0x02, 0x2B}) + "00" + "12345;67" + "01\n", 1, "12345", 2},
-    {"serial up to the first of several ';'", b({0x02, 0x2C}) + "00" + "SN-77;A;B" + "01\n", 1, "SN-77", 2},
-    {"no data", b({0x02, 0x23}) + "00" + "01\n", 0, "", 2},
-    {"no ';' in the data", b({0x02, 0x2B}) + "00" + "12345678" + "01\n", 0, "", 2},
+    {"serial before ';'", b({0x02, 0x2B}) + "00" + "12345;67" + "01\n", 1, "12345", 3},
+    {"serial up to the first of several ';'", b({0x02, 0x2C}) + "00" + "SN-77;A;B" + "01\n", 1, "SN-77", 3},
+    {"no data", b({0x02, 0x23}) + "00" + "01\n", 0, "", 3},
+    {"no ';' in the data", b({0x02, 0x2B}) + "00" + "12345678" + "01\n", 0, "", 3},
     {"byte 0 not STX", b({0x06, 0x2B}) + "00" + "12345;67" + "01\n", 0, "", 1},
     {"length byte below 0x23", b({0x02, 0x22}) + "00" + "1;" + "01\n", 0, "", 1},
     {"length byte 0x00", b({0x02, 0x00}) + "00" + "1;" + "01\n", 0, "", 1},
     // Control bytes would split the production log's line: each becomes '?'. The LF also makes
     // the read report more bytes than arrived (11 + 4).
     {"control bytes replaced", b({0x02, 0x2E}) + "00" + "AB\rC\nD" + b({0x7F, 0x01}) + "E;Z" + "01\n", 1,
-     "AB?C?D??E", 2},
+     "AB?C?D??E", 3},
     {"127 characters fit", b({0x02, 0x23 + 128}) + "00" + std::string(127, 'S') + ";" + "01\n", 1,
-     std::string(127, 'S'), 2},
-    {"128 characters refused", b({0x02, 0x23 + 129}) + "00" + std::string(128, 'S') + ";" + "01\n", 0, "", 2},
+     std::string(127, 'S'), 3},
+    {"128 characters refused", b({0x02, 0x23 + 129}) + "00" + std::string(128, 'S') + ";" + "01\n", 0, "", 3},
     // 220 data bytes whose last is LF: the read reports 220 + 219, far past the buffer; the
     // terminator must still land inside it.
-    {"count beyond the buffer", b({0x02, 0xFF}) + "00" + "SN-9;" + std::string(214, 'x') + "\n", 1, "SN-9", 2},
+    {"count beyond the buffer", b({0x02, 0xFF}) + "00" + "SN-9;" + std::string(214, 'x') + "\n", 1, "SN-9", 3},
 };
 
 TEST(IdentificationQuery, RepliesFromTheTable) {
@@ -133,6 +134,38 @@ TEST(IdentificationQuery, SilentPrinterLeavesTheSerialNumberEmpty) {
 
 const std::string kAccepted = b({0x02, 0x23}) + "00" + "01\n";
 const std::string kRefused = b({0x02, 0x23}) + "01" + "00\n";
+
+// A USB adapter delivers the reply in packets: its end can come after idle read requests. The
+// query waits for it, so the entry handshake's reply is the first thing it reads; a reply whose
+// end never comes costs the query one reply timeout and changes nothing else.
+TEST(IdentificationQuery, WaitsForALateReplyEndSoTheHandshakeReadsOnlyItsOwnReply) {
+  struct Case {
+    const char* name;
+    std::vector<fakes::ReadStep> end;  // read requests after the data
+    std::int64_t query_seconds;
+  };
+  const Case cases[] = {
+      {"end after one idle request", {fakes::idle(0), fakes::data("6;\n")}, 0},
+      {"end after three idle requests", {fakes::idle(0), fakes::idle(0), fakes::idle(0), fakes::data("6;\n")}, 0},
+      {"end in two pieces", {fakes::data("6"), fakes::idle(0), fakes::data(";\n")}, 0},
+      {"end never comes", {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Printer p({"", kAccepted}, 1);
+    p.port.steps = {fakes::data(b({0x02, 0x2E}) + "00"), fakes::data("ZP-000001;V")};
+    p.port.steps.insert(p.port.steps.end(), c.end.begin(), c.end.end());
+    auto r = make_record(kCodeA1B2C3, 4);
+    char serial[protocol::kSerialNumberSize] = "OLD";
+    const std::int64_t start = p.host.t;
+    EXPECT_EQ(protocol::identification_query(p.line, *r, serial), 1);
+    EXPECT_STREQ(serial, "ZP-000001");
+    EXPECT_EQ(p.host.t - start, c.query_seconds);
+    EXPECT_TRUE(p.port.steps.empty());
+    p.reply_timeout = 5;
+    EXPECT_EQ(p.handshake(*r), 1);
+  }
+}
 
 TEST(EntryHandshake, CommonSendsItsFrameAndSucceedsOnStatus00) {
   for (int variant : {0, 1, 4}) {

@@ -213,6 +213,19 @@ TEST(PosixPort, WritesReachTheFarEndAndAStuckWriteEndsShort) {
   EXPECT_LT(took, 2000);
 }
 
+// A pulled adapter or a closed far end: the request fails at once, as a failed ReadFile does,
+// instead of idling to its time-out like a silent line.
+TEST(PosixPort, ReadFailsWhenTheFarEndHangsUp) {
+  OpenLine line;
+  ASSERT_GE(line.port.fd(), 0);
+  ::close(line.pty.master);
+  line.pty.master = -1;
+  char buf[4];
+  std::uint32_t got = 0;
+  EXPECT_FALSE(line.port.read(buf, 4, got));
+  EXPECT_EQ(got, 0u);
+}
+
 TEST(PosixPort, QueuedCountsWaitingInputAndDrainedWriteDropsIt) {
   OpenLine line;
   ASSERT_GE(line.port.fd(), 0);

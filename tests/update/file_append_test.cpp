@@ -8,6 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#endif
+
 #include "update/file_append.h"
 
 namespace {
@@ -62,6 +72,34 @@ TEST_F(FileAppend, ReportsAFileThatCannotBeOpened) {
   EXPECT_FALSE(update::append_file(p.c_str(), "x\r\n", 3));
   EXPECT_FALSE(update::append_file(path("missing/sn_build.txt").c_str(), "x\r\n", 3));
 }
+
+#ifndef _WIN32
+// A station's collector that locks the production log while it reads takes turns with the
+// updaters: an append waits for the lock and adds its line only after the reader let go.
+TEST_F(FileAppend, WaitsForAReaderThatHoldsTheLock) {
+  const std::string p = path("sn_build.txt");
+  put(p, "OLD;T;01/01/26 00:00:00\r\n");
+  const int reader = ::open(p.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(::flock(reader, LOCK_EX), 0);
+
+  const std::string line = "A1B2C3;X;12/06/26 03:57:54\r\n";
+  std::atomic<bool> done{false};
+  std::thread updater([&] {
+    EXPECT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+    done = true;
+  });
+  // However long the append is given, it must not write while the lock is held.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(done.load());
+  EXPECT_EQ(contents(p), "OLD;T;01/01/26 00:00:00\r\n");
+
+  ::flock(reader, LOCK_UN);
+  ::close(reader);
+  updater.join();
+  EXPECT_EQ(contents(p), "OLD;T;01/01/26 00:00:00\r\n" + line);
+}
+#endif
 
 TEST(LocalTimeNow, MatchesTheLocalCalendar) {
   // Fields are compared with the C library's local time taken just before and just after, so a

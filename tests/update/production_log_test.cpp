@@ -45,11 +45,20 @@ TEST(ProductionLine, LogTagWithoutTerminatorStaysInsideItsField) {
 }
 
 TEST(ProductionLine, TooSmallABufferGivesNoLineRatherThanOneWithoutItsEnd) {
+  // The line is 28 bytes; its terminator needs the 29th. A buffer of exactly the line's length
+  // would hold it only without the terminator, cut short of its line end.
+  const std::string line = "A1B2C3;X;12/06/26 03:57:54\r\n";
   auto pkg = record_with_tag("X");
-  char out[16];
-  std::memset(out, '#', sizeof out);
-  EXPECT_EQ(update::format_production_line("A1B2C3", *pkg, {2026, 12, 6, 3, 57, 54}, out, sizeof out), 0u);
-  EXPECT_EQ(out[0], 0);
+  for (std::size_t cap : {std::size_t{16}, line.size(), line.size() + 1}) {
+    SCOPED_TRACE(cap);
+    const bool fits = cap > line.size();
+    char out[64];
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(update::format_production_line("A1B2C3", *pkg, {2026, 12, 6, 3, 57, 54}, out, cap),
+              fits ? line.size() : 0u);
+    EXPECT_EQ(std::string(out), fits ? line : "");
+    EXPECT_EQ(out[cap], '#') << "nothing written past the buffer";
+  }
 }
 
 TEST(ProductionLog, ComposesInTheTextBufferAndAppendsTheLineOnce) {

@@ -312,6 +312,7 @@ void Machine::on_query() {
   begin_update();
   if (faulted_reply(Stage::kQuery)) return;  // the updater goes on without a serial number
   reply(framed_reply(kStatusAccepted, config_.serial + ";" + kModel));
+  ++queries_answered_;
   note("identification query answered: " + config_.serial);
 }
 

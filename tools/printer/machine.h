@@ -123,6 +123,8 @@ class Machine {
 
   // True from the first byte of an update (query, probe, wake-up or entry frame) to its end.
   bool active() const { return active_; }
+  // Identification queries answered so far (the reply is the first one queued after it).
+  int queries_answered() const { return queries_answered_; }
   // True while image blocks are being received (from the announce reply on).
   bool in_blocks() const { return state_ == State::kBlock; }
   // The line must be closed now (a disconnect fault).
@@ -163,6 +165,7 @@ class Machine {
   bool probe_answered_ = false;    // variant 3
   bool refused_once_ = false;      // variant 3: the plain retry frame is due
   int entry_frames_ = 0;
+  int queries_answered_ = 0;
 
   std::uint32_t image_length_ = 0;
   std::uint32_t block_size_ = 0;

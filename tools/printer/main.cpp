@@ -38,6 +38,7 @@ constexpr std::int64_t kAbandonAfterNs = 12'000'000'000;
 constexpr std::int64_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr std::uint32_t kDefaultDeviceBaud = 9600;
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kUsbPacketBytes = 62;  // data bytes of one packet of an FTDI adapter
 
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
@@ -111,6 +112,7 @@ struct Line {
   std::int64_t byte_ns = 0;  // wire time of one byte; 0: no pacing
   std::int64_t rx_free = 0;  // when the receive wire is next idle
   std::int64_t tx_free = 0;  // when the transmit wire is next idle
+  std::int64_t usb_ns = 0;   // latency timer of the USB adapter the host reads through; 0: none
 };
 
 bool open_pty(Line& l, const std::string& link) {
@@ -158,18 +160,38 @@ void close_line(Line& l) {
 // `start` (or once the wire is free) and puts one byte out every byte time. No byte leaves before
 // its stop bit would be out; a late wake-up delays only the byte it was for, not the bytes after
 // it, so the printer's own lateness does not add up over a reply.
+//
+// Behind a USB serial adapter (usb_ns set) the host sees no single bytes: the adapter collects
+// what comes off the wire and hands it over as one packet when kUsbPacketBytes are in or when its
+// latency timer, started by the packet's first byte, runs out, whichever comes first.
 void transmit(Line& l, const std::string& r, std::int64_t start) {
-  if (l.byte_ns == 0) {
+  if (l.usb_ns == 0 && l.byte_ns == 0) {
     write_all(l.fd, r.data(), r.size());
     return;
   }
-  std::int64_t end = std::max(l.tx_free, start);
-  for (char c : r) {
-    end += l.byte_ns;
-    sleep_until(end);  // the byte is at the far end once its stop bit is out
-    write_all(l.fd, &c, 1);
+  std::int64_t end = l.byte_ns != 0 ? std::max(l.tx_free, start) : now_ns();
+  if (l.usb_ns == 0) {
+    for (char c : r) {
+      end += l.byte_ns;
+      sleep_until(end);  // the byte is at the far end once its stop bit is out
+      write_all(l.fd, &c, 1);
+    }
+    l.tx_free = end;
+    return;
   }
-  l.tx_free = end;
+  std::size_t sent = 0;
+  while (sent < r.size()) {
+    const std::int64_t timer_out = end + l.byte_ns + l.usb_ns;
+    std::size_t n = 0;
+    while (sent + n < r.size() && n < kUsbPacketBytes && end + l.byte_ns <= timer_out) {
+      end += l.byte_ns;
+      ++n;
+    }
+    sleep_until(n == kUsbPacketBytes ? end : timer_out);
+    write_all(l.fd, r.data() + sent, n);
+    sent += n;
+  }
+  if (l.byte_ns != 0) l.tx_free = end;
 }
 
 // What the printer knows about the time of one update. Paced, each reply has a time at which a
@@ -300,6 +322,26 @@ void take_result(Session& s) {
   if (auto r = s.machine.take_result()) finish_update(s, *r);
 }
 
+// The identification reply, with its end (checksum characters and LF) held back as a USB serial
+// adapter may hold it: late by the option's milliseconds, or never sent.
+void transmit_query_reply(Session& s, const std::string& r, std::int64_t start) {
+  constexpr std::size_t kReplyEnd = 3;
+  Line& l = s.line;
+  if ((s.opt.query_end_late_ms == 0 && !s.opt.query_end_never) || r.size() < kReplyEnd) {
+    transmit(l, r, start);
+    return;
+  }
+  transmit(l, r.substr(0, r.size() - kReplyEnd), start);
+  if (s.opt.query_end_never) return;
+  const std::int64_t late = static_cast<std::int64_t>(s.opt.query_end_late_ms) * 1'000'000;
+  if (l.byte_ns != 0) {
+    transmit(l, r.substr(r.size() - kReplyEnd), l.tx_free + late);
+  } else {
+    sleep_until(now_ns() + late);
+    transmit(l, r.substr(r.size() - kReplyEnd), start);
+  }
+}
+
 // Feeds received bytes, each at the time its stop bit arrives when paced, and sends what the
 // printer answers.
 void receive(Session& s, const std::uint8_t* p, std::size_t n) {
@@ -317,7 +359,9 @@ void receive(Session& s, const std::uint8_t* p, std::size_t n) {
     arrival += l.byte_ns;
     const bool was_active = s.machine.active();
     const bool was_blocks = s.machine.in_blocks();
+    const int queries_before = s.machine.queries_answered();
     s.machine.feed(p[i]);
+    const bool query_answered = s.machine.queries_answered() != queries_before;
     if (!was_active && s.machine.active()) {
       s.update_start = l.byte_ns ? arrival : t;
       tm = Timing{};
@@ -334,7 +378,11 @@ void receive(Session& s, const std::uint8_t* p, std::size_t n) {
           sleep_until(now_ns() + delay);
         }
       }
-      transmit(l, r, start);
+      if (query_answered && &r == &replies.front()) {
+        transmit_query_reply(s, r, start);
+      } else {
+        transmit(l, r, start);
+      }
       ReplyTiming rt;
       rt.block = was_blocks;
       // Paced, the wire's free time is when a UART would have had the reply's last stop bit out.
@@ -433,7 +481,8 @@ int main(int argc, char** argv) {
     if (opt.baud != 0) s.line.byte_ns = kBitsPerByte * 1'000'000'000 / opt.baud;
     // The kernel may let a timed sleep run over by the thread's timer slack (50 us by default),
     // which would make every paced byte late by up to that much.
-    if (opt.baud != 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    s.line.usb_ns = static_cast<std::int64_t>(opt.usb_latency_ms) * 1'000'000;
+    if (opt.baud != 0 || opt.usb_latency_ms != 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::printf("PTY %s\n", s.line.slave.c_str());
     std::fflush(stdout);
   } else {

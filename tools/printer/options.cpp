@@ -20,6 +20,12 @@ const char kUsage[] =
     "  --once                  exit after one update, once the updater has closed the port\n"
     "  --delay MS              wait MS milliseconds before every reply\n"
     "  --baud N                pace the line: 10 bits a byte both ways at N baud (9600..115200)\n"
+    "  --usb-latency MS        replies reach the updater as through a USB serial adapter with this\n"
+    "                          latency timer (1..255 ms): bytes are held until a packet of 62 is\n"
+    "                          full or MS ms have passed since its first byte, whichever is first;\n"
+    "                          combines with --baud (the bytes come off a paced wire); pty only\n"
+    "  --query-end-late MS     send the identification reply's last 3 bytes MS ms after the rest\n"
+    "  --query-end-never       never send the identification reply's last 3 bytes\n"
     "  --timing FILE           write each reply's lateness and the turnaround after it to FILE\n"
     " faults:\n"
     "  --silent STAGE          no reply at STAGE: query|handshake|announce|block:K|wait\n"
@@ -39,6 +45,7 @@ constexpr std::uint32_t kMinBaud = 9600;
 constexpr std::uint32_t kMaxBaud = 115200;
 constexpr std::size_t kMaxSerial = 200;  // the reply's data (serial, ';', model) fits 220 bytes
 constexpr std::uint32_t kMaxDelayMs = 60000;
+constexpr std::uint32_t kMaxUsbLatencyMs = 255;  // the range of an adapter's latency timer
 constexpr std::uint32_t kMaxRetryTimes = 1000;
 
 bool parse_number(const char* s, std::uint64_t lo, std::uint64_t hi, std::uint32_t& out) {
@@ -76,7 +83,8 @@ bool takes_value(const std::string& a) {
   static const char* const kValued[] = {"--device",  "--link",    "--out",          "--variant",     "--scramble",
                                         "--access-code", "--serial", "--version", "--image-length", "--delay",
                                         "--baud", "--silent", "--garbage", "--retry-every", "--retry-times",
-                                        "--bad-reply-block", "--disconnect-at-block", "--timing"};
+                                        "--bad-reply-block", "--disconnect-at-block", "--timing",
+                                        "--query-end-late", "--usb-latency"};
   for (const char* k : kValued)
     if (a == k) return true;
   return false;
@@ -98,6 +106,7 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
     if (a == "--refuse-handshake") { f.refuse_handshake = true; continue; }
     if (a == "--refuse-first") { f.refuse_first = true; continue; }
     if (a == "--no-wait") { f.no_wait = true; continue; }
+    if (a == "--query-end-never") { o.query_end_never = true; continue; }
     if (a.rfind("--", 0) != 0) return "unexpected argument " + a;
     if (!takes_value(a)) return "unknown option " + a;
     if (i + 1 >= argc) return "missing value after " + a;
@@ -135,6 +144,12 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
     } else if (a == "--delay") {
       if (!parse_number(v, 0, kMaxDelayMs, n)) return "--delay must be 0 to 60000 ms: " + value;
       o.delay_ms = n;
+    } else if (a == "--query-end-late") {
+      if (!parse_number(v, 0, kMaxDelayMs, n)) return "--query-end-late must be 0 to 60000 ms: " + value;
+      o.query_end_late_ms = n;
+    } else if (a == "--usb-latency") {
+      if (!parse_number(v, 1, kMaxUsbLatencyMs, n)) return "--usb-latency must be 1 to 255 ms: " + value;
+      o.usb_latency_ms = n;
     } else if (a == "--baud") {
       if (!parse_number(v, kMinBaud, kMaxBaud, n)) return "--baud must be 9600 to 115200: " + value;
       o.baud = n;

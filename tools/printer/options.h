@@ -17,6 +17,11 @@ struct Options {
   bool once = false;   // exit after one update (once the updater has closed the port)
   std::uint32_t delay_ms = 0;  // before every reply
   std::uint32_t baud = 0;      // line-rate pacing; 0: none
+  // The identification reply's end (two checksum characters and LF), as a USB adapter may hand
+  // it over: this many milliseconds after the rest of the reply, or never.
+  std::uint32_t query_end_late_ms = 0;
+  std::uint32_t usb_latency_ms = 0;  // replies reach the host as through a USB adapter; 0: directly
+  bool query_end_never = false;
 };
 
 extern const char kUsage[];
