@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/link.h"
 #include "update/platform.h"
 #include "update/run_state.h"
 
@@ -47,10 +48,11 @@ void open_failure_text(const char* name, long error, char* dst, std::size_t cap)
 
 // The operating system as one port's update run sees it: its own port object, the calendar
 // clock, a pump that turns Ctrl-C into the dialog's STOP for this run, the local time and the
-// append to the production log.
+// append to the production log. The port it opens is watched for the run's link record, and
+// what the system tells of the line is noted there when the port is opened.
 class ConsolePlatform : public update::Platform, public serial::Host {
  public:
-  explicit ConsolePlatform(update::RunState& state) : state_(state) {}
+  ConsolePlatform(update::RunState& state, LinkRecord& link) : link_(link), watched_(link), state_(state) {}
   virtual ~ConsolePlatform() = default;
 
   serial::Host& host() override { return *this; }
@@ -66,16 +68,25 @@ class ConsolePlatform : public update::Platform, public serial::Host {
   const char* open_failure() const { return open_failure_; }
 
  protected:
+  // The opened port as the run gets it.
+  serial::Port* watched(serial::Port* port) {
+    watched_.attach(port);
+    return &watched_;
+  }
+
+  LinkRecord& link_;
+
   // Keeps the plain-words reason of a failed open.
   void note_open_failure(const char* name, long error) { open_failure_text(name, error, open_failure_, sizeof open_failure_); }
 
  private:
+  WatchedPort watched_;
   update::RunState& state_;
   char open_failure_[kReasonSize] = {};
 };
 
 // A platform with its own port object; made before the runs start.
-std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state);
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, LinkRecord& link);
 
 
 }  // namespace cli

@@ -90,6 +90,12 @@ void ConsoleObserver::progress(std::uint32_t position, std::uint32_t bytes) {
   out_.set_live(index_, live_, false);
 }
 
+void ConsoleObserver::after_query() {
+  if (!out_.live()) return;
+  const std::string warning = latency_warning(port_, link_.setup);
+  if (!warning.empty()) out_.line(warning.c_str());
+}
+
 void ConsoleObserver::at_end(update::Outcome outcome) {
   // Where the dialog shows its error box: the box's text with the system's reason, on a line of
   // its own.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cli/link.h"
 #include "cli/output.h"
 #include "update/run_observer.h"
 
@@ -49,12 +50,15 @@ class ConsoleObserver final : public update::RunObserver {
   // `port`, `prefix` and `reason` must outlive the run; prefix is "" with one port. `reason` is
   // why the port could not be opened, in plain words, once the run knows it.
   ConsoleObserver(Output& out, std::size_t index, const char* port, const char* prefix, const char* reason,
-                  std::uint32_t image_length, LogStore& log)
+                  std::uint32_t image_length, LogStore& log, LinkRecord& link)
       : out_(out), index_(index), port_(port), prefix_(prefix), reason_(reason), image_length_(image_length),
-        log_(log) {}
+        log_(log), link_(link) {}
 
   void log_line(const char* text) override;
   void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override;
+  void block_answered(bool retry) override { link_.block_answered(retry); }
+  // On a terminal: the warning of a slow USB adapter, once the port is open.
+  void after_query() override;
   void at_end(update::Outcome outcome) override;
 
   // The port's live line before its run starts.
@@ -70,6 +74,7 @@ class ConsoleObserver final : public update::RunObserver {
   const char* reason_;
   const std::uint32_t image_length_;
   LogStore& log_;
+  LinkRecord& link_;
   bool transfer_seen_ = false;
   std::chrono::steady_clock::time_point transfer_start_{};
   std::uint32_t bytes_at_start_ = 0;

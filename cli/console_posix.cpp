@@ -48,7 +48,10 @@ class PosixPlatform final : public ConsolePlatform {
       return nullptr;
     }
     port_.attach(fd);
-    return &port_;
+    // The request goes first: for ftdi_sio it lowers the latency timer read next.
+    link_.setup.low_latency = request_low_latency(fd);
+    link_.setup.latency_timer_ms = sysfs_latency_timer("", name);
+    return watched(&port_);
   }
 
  private:
@@ -135,8 +138,8 @@ std::vector<std::string> list_ports_under(const std::string& root) {
 
 bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
-std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state) {
-  return std::make_unique<PosixPlatform>(state);
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, LinkRecord& link) {
+  return std::make_unique<PosixPlatform>(state, link);
 }
 
 void open_failure_text(const char* name, long error, char* dst, std::size_t cap) {

@@ -42,6 +42,9 @@ void write_all(DWORD which, const char* data, std::size_t n) {
   }
 }
 
+// Where the FTDI driver keeps its devices' parameters.
+constexpr char kFtdiBus[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+
 class Win32Platform final : public ConsolePlatform {
  public:
   using ConsolePlatform::ConsolePlatform;
@@ -54,7 +57,8 @@ class Win32Platform final : public ConsolePlatform {
       return nullptr;
     }
     port_.attach(h);
-    return &port_;
+    link_.setup.latency_timer_ms = ftdi_latency_timer(HKEY_LOCAL_MACHINE, kFtdiBus, name);
+    return watched(&port_);
   }
 
  private:
@@ -97,8 +101,8 @@ bool replace_file(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state) {
-  return std::make_unique<Win32Platform>(state);
+std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, LinkRecord& link) {
+  return std::make_unique<Win32Platform>(state, link);
 }
 
 void open_failure_text(const char* name, long error, char* dst, std::size_t cap) {

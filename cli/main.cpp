@@ -68,6 +68,23 @@ int show_ports() {
   return kExitFinished;
 }
 
+// What the station knows of the line: the adapter's latency timer (null where the system shows
+// none), whether low latency was granted, each block's wait for its verdict (null before the
+// first verdict) and the RETRY verdicts.
+nlohmann::ordered_json link_json(const cli::PortResult& r) {
+  nlohmann::ordered_json link;
+  link["latency_timer_ms"] = r.link.latency_timer_ms >= 0 ? nlohmann::ordered_json(r.link.latency_timer_ms) : nullptr;
+  link["low_latency"] = r.link.low_latency;
+  if (r.verdicts == 0) {
+    link["turnaround_ms"] = nullptr;
+  } else {
+    link["turnaround_ms"] = {{"median", r.turnaround_median_ms}, {"p95", r.turnaround_p95_ms},
+                             {"max", r.turnaround_max_ms}};
+  }
+  link["retries"] = r.retries;
+  return link;
+}
+
 // The result file, written under a temporary name and renamed, so that a reader never sees half
 // of it.
 bool write_json(const std::string& path, const std::vector<cli::PortResult>& results) {
@@ -82,6 +99,7 @@ bool write_json(const std::string& path, const std::vector<cli::PortResult>& res
     if (!r.error.empty()) j["error"] = r.error;
     j["seconds"] = r.seconds;
     j["bytes_acknowledged"] = r.bytes_acknowledged;
+    j["link"] = link_json(r);
     all.push_back(std::move(j));
   }
   // Bytes from the printer that are not UTF-8 are replaced rather than refused.

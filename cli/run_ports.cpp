@@ -21,8 +21,9 @@ struct PortRun {
       : record(pkg),
         port(port_name),
         prefix(prefixed ? port_name + ": " : std::string()),
-        platform(make_platform(state)),
-        observer(out, index, port.c_str(), prefix.c_str(), platform->open_failure(), package::image_length(pkg), log),
+        platform(make_platform(state, link)),
+        observer(out, index, port.c_str(), prefix.c_str(), platform->open_failure(), package::image_length(pkg), log,
+                 link),
         request{port.c_str(), request.speed, request.log_file.c_str()} {}
 
   void run() {
@@ -36,6 +37,7 @@ struct PortRun {
   package::Record record;
   update::RunState state;
   LogStore log;
+  LinkRecord link;
   std::string port;
   std::string prefix;
   std::unique_ptr<ConsolePlatform> platform;
@@ -71,6 +73,13 @@ std::vector<PortResult> run_ports(const RunRequest& request, const package::Reco
     res.error = r->platform->open_failure();
     res.seconds = r->seconds;
     res.bytes_acknowledged = r->state.bytes_acknowledged;
+    res.link = r->link.setup;
+    res.retries = r->link.retries;
+    const Turnarounds& t = r->link.turnarounds;
+    res.verdicts = t.count();
+    res.turnaround_median_ms = t.percentile_ms(50);
+    res.turnaround_p95_ms = t.percentile_ms(95);
+    res.turnaround_max_ms = t.max_ms();
     results.push_back(std::move(res));
   }
   return results;

@@ -22,6 +22,12 @@ struct PortResult {
   std::string error;             // why the port could not be opened, if it could not
   double seconds = 0;
   std::uint32_t bytes_acknowledged = 0;
+  LinkSetup link;
+  std::uint32_t retries = 0;   // RETRY verdicts
+  std::uint32_t verdicts = 0;  // block verdicts read, RETRY included
+  double turnaround_median_ms = 0;
+  double turnaround_p95_ms = 0;
+  double turnaround_max_ms = 0;
 };
 
 struct RunRequest {

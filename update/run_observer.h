@@ -32,6 +32,10 @@ class RunObserver {
   // printer has acknowledged so far.
   virtual void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) = 0;
 
+  // A block's verdict has just been read: "OK" (retry false) or "RETRY" (retry true, the same
+  // block goes out again). Comes before that pass's progress report.
+  virtual void block_answered(bool retry) { (void)retry; }
+
   // The moments below come in this order, each at a fixed point between the bytes on the wire.
   // A front end acts at those it needs; the others do nothing.
 

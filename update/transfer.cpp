@@ -101,10 +101,12 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
 
     got = serial::line_read(line, reply, serial::kReplyBufferSize);
     if (begins_with(reply, got, package::kWordOk)) {
+      observer.block_answered(false);
       next += n;
       remaining -= n;
       state.bytes_acknowledged += n;
     } else if (begins_with(reply, got, package::kWordRetry)) {
+      observer.block_answered(true);
       observer.log_line(package::kWordRetry);  // the same block goes out again
     } else {
       state.stop_request = 1;

@@ -404,6 +404,7 @@ def run_usb_printers(check, runs, speed):
             with open(json_path) as f:
                 result = json.load(f)[0]
             check_finished(check, pr, result, serial, img)
+            check_usb_link(check, result, "--retry-every" in args)
     finally:
         for proc, _ in procs:
             if proc.poll() is None:
@@ -413,6 +414,21 @@ def run_usb_printers(check, runs, speed):
             p.stop()
 
 
+def check_usb_link(check, result, retries_asked):
+    """What the result says of a line through the USB adapter model on a pty: no latency timer
+    to read, no low latency granted, every verdict held back by the model's 16 ms timer, and
+    the RETRY verdicts counted."""
+    link, where = result["link"], result["port"]
+    check.that(link["latency_timer_ms"] is None, "%s: latency timer %r on a pty" % (where, link["latency_timer_ms"]))
+    check.that(link["low_latency"] is False, "%s: low latency granted on a pty" % where)
+    t = link["turnaround_ms"]
+    check.that(t is not None and 15.0 <= t["median"] <= t["p95"] <= t["max"],
+               "%s: turnaround %r, while the adapter holds each verdict 16 ms" % (where, t))
+    retry_lines = sum(1 for l in result["log"] if l.endswith(" - RETRY"))
+    check.that(link["retries"] == retry_lines, "%s: %d retries, %d RETRY lines" % (where, link["retries"], retry_lines))
+    check.that((link["retries"] > 0) == retries_asked, "%s: %d retries" % (where, link["retries"]))
+
+
 def case_usb_variants(check, image):
     """Every protocol variant through a USB adapter's packets at the line speed given."""
     runs = []
@@ -420,6 +436,8 @@ def case_usb_variants(check, image):
         name, program, img_path = spec.split("=", 2)
         variant = name[1]
         args = ["--variant", variant] + (["--scramble", "0"] if name == "v3_plain" else [])
+        if name == "v0":
+            args += ["--retry-every", "3"]  # a few blocks asked for again
         with open(img_path, "rb") as f:
             img = f.read()
         serial = "ZP-USB-" + name.upper() if variant in "014" else ""

@@ -15,7 +15,7 @@
 namespace fakes {
 
 // Records what a run reports, in order: "log <text>", "progress <position>", "after_query",
-// "before_transfer", "turning_off" and "end <outcome>".
+// "before_transfer", "turning_off" and "end <outcome>"; the block verdicts apart, in `retries`.
 class RecordingObserver final : public update::RunObserver {
  public:
   void log_line(const char* text) override {
@@ -28,6 +28,7 @@ class RecordingObserver final : public update::RunObserver {
     acknowledged.push_back(bytes_acknowledged);
     events.push_back("progress " + std::to_string(position));
   }
+  void block_answered(bool retry) override { retries.push_back(retry); }
   void after_query() override { events.push_back("after_query"); }
   void before_transfer() override { events.push_back("before_transfer"); }
   void printer_turning_off() override { events.push_back("turning_off"); }
@@ -41,6 +42,7 @@ class RecordingObserver final : public update::RunObserver {
   std::vector<std::string> events;  // everything in order
   std::vector<std::uint32_t> positions;     // progress positions in order
   std::vector<std::uint32_t> acknowledged;  // bytes acknowledged at each progress report
+  std::vector<bool> retries;                // each block verdict in order: true for RETRY
   int ends = 0;
   update::Outcome outcome = update::Outcome::kFinished;
 };

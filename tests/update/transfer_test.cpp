@@ -121,6 +121,7 @@ TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
   EXPECT_EQ(printer.crcs[3], printer.crcs[2]);
   EXPECT_EQ(printer.blocks[2], image().substr(2 * 528, 528));
   EXPECT_EQ(observer.positions, (std::vector<std::uint32_t>{25, 50, 50, 75, 100}));
+  EXPECT_EQ(observer.retries, (std::vector<bool>{false, false, true, false, false}));
   EXPECT_EQ(observer.log, (Log{"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
   EXPECT_EQ(state.stop_request, 0u);
 }
