@@ -44,8 +44,9 @@ std::int32_t device_timer(HKEY bus, const char* device_id, const char* com) {
   char instance[256];
   for (DWORD i = 0; ms < 0; ++i) {
     DWORD len = sizeof instance;
-    if (RegEnumKeyExA(device, i, instance, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    ms = instance_timer(device, instance, com);
+    const LONG r = RegEnumKeyExA(device, i, instance, &len, nullptr, nullptr, nullptr, nullptr);
+    if (r == ERROR_NO_MORE_ITEMS) break;
+    if (r == ERROR_SUCCESS) ms = instance_timer(device, instance, com);  // a name too long is no instance of ours
   }
   RegCloseKey(device);
   return ms;
@@ -61,8 +62,9 @@ std::int32_t ftdi_latency_timer(HKEY root, const char* bus_key, const char* port
   char device_id[256];
   for (DWORD i = 0; ms < 0; ++i) {
     DWORD len = sizeof device_id;
-    if (RegEnumKeyExA(bus, i, device_id, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    ms = device_timer(bus, device_id, com);
+    const LONG r = RegEnumKeyExA(bus, i, device_id, &len, nullptr, nullptr, nullptr, nullptr);
+    if (r == ERROR_NO_MORE_ITEMS) break;
+    if (r == ERROR_SUCCESS) ms = device_timer(bus, device_id, com);
   }
   RegCloseKey(bus);
   return ms;

@@ -65,6 +65,14 @@ def main():
         if results is None or [(r["port"], r["outcome"], r["serial_number"], r["bytes_acknowledged"]) for r in results] != \
                 [(com, "finished", SERIAL, len(image))]:
             failures.append("result %r" % results)
+        else:
+            # A COM port of Wine's has no FTDI driver behind it: no latency timer, no low latency;
+            # every block was answered, none with RETRY.
+            line = results[0].get("link") or {}
+            t = line.get("turnaround_ms") or {}
+            if line.get("latency_timer_ms", 0) is not None or line.get("low_latency") is not False or \
+                    line.get("retries") != 0 or not 0 <= t.get("median", -1) <= t.get("p95", -1) <= t.get("max", -1):
+                failures.append("link %r" % line)
     finally:
         end_printer(printer, link)
     if not failures:
