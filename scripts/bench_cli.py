@@ -5,8 +5,12 @@
     beside one printer's wire-time limit, and the program's CPU time per port as a share of it.
 (e) one printer answering at once: zorven-cli's block rate beside the XMODEM-1K reference of the
     same run.
+(f) one printer paced at 115200 baud behind the printer's USB adapter model, with a 16 ms and a
+    1 ms latency timer: the update time beside the wire-time limit, and the block turnaround
+    zorven-cli reports in its result.
 """
 import argparse
+import json
 import os
 import re
 import shutil
@@ -36,11 +40,11 @@ def start_printer(printer, pkg, work, name, extra):
     return p, line.split()[1], err
 
 
-def run(cli, printer, pkg, work, extra, ports, baud):
+def run(cli, printer, pkg, work, extra, ports, baud, json_path=None):
     """One zorven-cli run over `ports` fresh printers. Returns (wall s, CPU s, printer summaries)."""
     printers = [start_printer(printer, pkg, work, "p%d" % i, extra) for i in range(ports)]
     try:
-        args = [cli, "update", "--baud", str(baud)]
+        args = [cli, "update", "--baud", str(baud)] + (["--json", json_path] if json_path else [])
         for _, pty, _ in printers:
             args += ["--port", pty]
         t0 = time.monotonic()
@@ -104,11 +108,26 @@ def main():
             typical.append(statistics.median(done) if done else None)
         if None in typical or typical[1] <= typical[0]:
             print("  XMODEM-1K CRC steady state: not measured")
-            return 0
-        steady = (bench_update.XMODEM_SIZES[1] - bench_update.XMODEM_SIZES[0]) / (typical[1] - typical[0])
-        print("  XMODEM-1K CRC steady state: %.0f bytes/s" % steady)
-        print("  zorven-cli block phase / XMODEM steady state: %s / %.0f = %.2f"
-              % (ph.group(5), steady, float(ph.group(5)) / steady))
+        else:
+            steady = (bench_update.XMODEM_SIZES[1] - bench_update.XMODEM_SIZES[0]) / (typical[1] - typical[0])
+            print("  XMODEM-1K CRC steady state: %.0f bytes/s" % steady)
+            print("  zorven-cli block phase / XMODEM steady state: %s / %.0f = %.2f"
+                  % (ph.group(5), steady, float(ph.group(5)) / steady))
+
+        print("== (f) zorven-cli, one printer paced at %d baud through the printer's USB adapter model (natively)"
+              % BAUD)
+        blocks = -(-pkg.length // bench_update.BLOCK)
+        for ms in bench_update.USB_LATENCIES_MS:
+            result = os.path.join(work, "usb.json")
+            wall, _, summaries = run(cli, printer, pkg, work, ["--baud", str(BAUD), "--usb-latency", str(ms)], 1, BAUD,
+                                     result)
+            update = float(summaries[0][0].group(6))
+            with open(result) as f:
+                t = json.load(f)[0]["link"]["turnaround_ms"]
+            print("  latency timer %2d ms: first byte to WAIT %.3f s = %.4f x the limit; excess %.2f ms for each of %d "
+                  "blocks; block turnaround median %.1f ms, p95 %.1f ms, max %.1f ms"
+                  % (ms, update, update / limit, (update - limit) * 1000 / blocks, blocks, t["median"], t["p95"],
+                     t["max"]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 0

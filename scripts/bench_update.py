@@ -33,6 +33,7 @@ MODEL = "VIRTUAL"            # the printer's identification reply is "<serial>;V
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 XMODEM_SIZES = (64 * 1024, 640 * 1024)
 UPDATE_DEADLINE_S = 600
+USB_LATENCIES_MS = (16, 1)   # an FTDI adapter's default latency timer, and the lowest it takes
 
 SUMMARY = re.compile(r"summary: (update ok|update failed); (\d+) bytes received, (\d+) blocks, (\d+) retries, "
                      r"(\d+) CRC errors, ([0-9.]+) s")
@@ -390,6 +391,18 @@ def paced_part(opts, after, programs, timed, block_loop, pkg, total, limit):
     print("  peak memory (VmHWM) of zorven.exe: %d KiB" % last["peak"])
 
 
+def usb_part(h, pkg, limit):
+    """(f) The paced update with the printer's replies handed over as by a USB serial adapter."""
+    blocks = -(-pkg.length // BLOCK)
+    print("== (f) paced at %d baud through the printer's USB adapter model (62-byte packets, latency timer), "
+          "zorven.exe, once each" % BAUD)
+    for ms in USB_LATENCIES_MS:
+        r = update_run(h, ["--baud", str(BAUD), "--usb-latency", str(ms)], str(BAUD))
+        update = float(r["summary"].group(6))
+        excess_ms = (update - limit) * 1000
+        print("  latency timer %2d ms: %.3f s = %.4f x the limit; excess %.1f ms = %.2f ms for each of %d blocks"
+              % (ms, update, update / limit, excess_ms, excess_ms / blocks, blocks))
+
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
@@ -462,6 +475,9 @@ def main():
         for title, text in zip(("instant",) if opts.no_paced else ("paced", "instant"), runs):
             print("== steps of a block's pass inside zorven-timed.exe, %s run" % title)
             print("  run: " + text.rstrip().replace("\n", "\n  "))
+
+        if not opts.no_paced:
+            usb_part(after, pkg, limit)
 
         for _, h in programs + [("timed", timed)]:
             h.cmd("command", 2)
