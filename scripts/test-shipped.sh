@@ -2,10 +2,15 @@
 # Runs the shipped 32-bit build's tests (ctest --preset windows: unit tests under Wine and the
 # end-to-end suite) inside an emulated x86-64 machine, for hosts whose kernel refuses 32-bit
 # programs. The guest (Debian bookworm with 32- and 64-bit Wine) is built once per machine from
-# the configured Debian source and cached under $ZORVEN_GUEST_CACHE; a new package list makes a
-# new guest. The build tree goes to the guest as a second disk image at the same absolute path,
-# since CTest's files hold absolute paths. Exits with the guest's ctest status.
-#   scripts/test-shipped.sh [ctest arguments...]   e.g. -L shipped-quick
+# the machine's configured Debian source and cached under $ZORVEN_GUEST_CACHE (default
+# /var/cache/zorven, one folder per package list and guest start script; a new list makes a new
+# guest, about 7 minutes). The build tree goes to the guest as a second disk image at the same
+# absolute path, since CTest's files hold absolute paths; build/windows must be built.
+#   scripts/test-shipped.sh [ctest arguments...]    e.g. -LE program-file, or -R e2e_full_update
+#   scripts/test-shipped.sh --build-only            only make the guest
+# The arguments reach the guest on the kernel command line: no spaces or commas in them.
+# Exit status: the guest's ctest status; 124 when the machine runs past $ZORVEN_GUEST_TIMEOUT
+# seconds (default 3600); 3 when the guest reports no status; 2 when build/windows is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_dir="$PWD"
@@ -13,7 +18,12 @@ root_dir="$PWD"
 cache_base="${ZORVEN_GUEST_CACHE:-/var/cache/zorven}"
 time_limit="${ZORVEN_GUEST_TIMEOUT:-3600}"
 suite=bookworm
+# The machine's own Debian source (deb822 or one-line format); nothing else is asked.
 mirror="$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)"
+if [ -z "$mirror" ]; then
+  mirror="$(awk '$1 == "deb" && $2 !~ /^\[/ {print $2; exit} $1 == "deb" {for (i = 2; i <= NF; i++) if ($i !~ /^\[|\]$/ && $i ~ /:\/\//) {print $i; exit}}' \
+            /etc/apt/sources.list 2>/dev/null || true)"
+fi
 mirror="${mirror:-http://deb.debian.org/debian}"
 base_packages="linux-image-amd64,systemd-sysv,udev,kmod,python3,xvfb,xauth,ca-certificates"
 guest_packages="wine wine32:i386 wine64 libwine:i386 fonts-wine procps cmake xdotool x11-utils imagemagick lrzsz"
@@ -29,7 +39,8 @@ build_guest() {
   mkdir -p "$tmp"
   echo "== building the test machine in $guest (once per machine)"
   debootstrap --variant=minbase --include="$base_packages" "$suite" "$tmp/root" "$mirror"
-  cp /etc/apt/sources.list.d/debian.sources "$tmp/root/etc/apt/sources.list.d/" 2>/dev/null || true
+  cp /etc/apt/sources.list.d/debian.sources "$tmp/root/etc/apt/sources.list.d/" 2>/dev/null ||
+    cp /etc/apt/sources.list "$tmp/root/etc/apt/" 2>/dev/null || true
   chroot "$tmp/root" dpkg --add-architecture i386
   chroot "$tmp/root" apt-get update -q
   DEBIAN_FRONTEND=noninteractive chroot "$tmp/root" \
@@ -54,12 +65,16 @@ fi
 
 work="$(mktemp -d /tmp/zorven-shipped.XXXXXX)"
 qemu_pid=""
+tail_pid=""
+# Every way out (the guest's end, the time limit, INT, TERM, an error) ends the emulator this
+# script started, by its id, and the console's reader.
 finish() {
   if [ -n "$qemu_pid" ] && kill -0 "$qemu_pid" 2>/dev/null; then
     kill "$qemu_pid" 2>/dev/null || true
     sleep 1
     kill -9 "$qemu_pid" 2>/dev/null || true
   fi
+  if [ -n "$tail_pid" ]; then kill "$tail_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap finish EXIT
@@ -85,6 +100,8 @@ cp --sparse=always "$guest/root.img" "$work/root.img"
 args="$(IFS=,; echo "$*")"
 echo "== booting the test machine: ctest --preset windows $*"
 start=$(date +%s)
+# The console log exists before tail opens it, whichever process the shell starts first.
+: >"$work/console.log"
 qemu-system-x86_64 -machine q35 -accel tcg,thread=multi \
   -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt -smp 2 -m 6144 -nographic -no-reboot \
   -kernel "$guest/vmlinuz" -initrd "$guest/initrd.img" \
@@ -114,4 +131,5 @@ if [ -z "$status" ]; then
   echo "== the test machine reported no ctest status" >&2
   exit 3
 fi
+echo "== ctest in the test machine exited with $status"
 exit "$status"
