@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "package/package.h"
 #include "package/sample_image.h"
 
@@ -97,70 +99,87 @@ bool decode_hex_text(const char* hex, std::string& out) {
   return true;
 }
 
+// CLI11 reports a missing value as "--name: 1 required TEXT missing"; the option is what precedes
+// the colon.
+std::string option_of(const std::string& what) { return what.substr(0, what.find(':')); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* out = nullptr;
-  const char* image_path = nullptr;
-  long long sample_bytes = -1;
-  const char* version = nullptr;
-  const char* access = nullptr;
-  const char* tag = nullptr;
-  const char* reserved = nullptr;
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  bool help = false;
+  std::string out_s, image_s, version_s, access_s, tag_s, reserved_s, version_hex_s, access_hex_s, tag_hex_s;
+  std::string variant_s, scramble_s, presence_s, sample_s;
+  app.add_flag("-h,--help", help);
+  // --sample-image takes its size only when one follows: alone it means the whole image area.
+  app.add_option("--sample-image", sample_s)->expected(0, 1);
+  const struct {
+    const char* name;
+    std::string* value;
+  } valued[] = {{"--out", &out_s},         {"--image", &image_s},           {"--version", &version_s},
+                {"--access-code", &access_s}, {"--log-tag", &tag_s},       {"--reserved", &reserved_s},
+                {"--version-hex", &version_hex_s}, {"--access-code-hex", &access_hex_s},
+                {"--log-tag-hex", &tag_hex_s}, {"--variant", &variant_s},  {"--scramble", &scramble_s},
+                {"--presence", &presence_s}};
+  for (const auto& v : valued) app.add_option(v.name, *v.value);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ArgumentMismatch& e) {
+    std::fputs(kUsage, stderr);
+    return fail("missing value after ", option_of(e.what()).c_str());
+  } catch (const CLI::ParseError& e) {
+    std::fputs(kUsage, stderr);
+    return fail(e.what());
+  }
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!app.remaining().empty()) {
+    std::fputs(kUsage, stderr);
+    return fail("unknown option ", app.remaining()[0].c_str());
+  }
+  auto given = [&](const char* name) { return app.count(name) > 0; };
+  auto text = [&](const char* name, const std::string& value) { return given(name) ? value.c_str() : nullptr; };
+
+  const char* out = text("--out", out_s);
+  const char* image_path = text("--image", image_s);
+  const char* version = text("--version", version_s);
+  const char* access = text("--access-code", access_s);
+  const char* tag = text("--log-tag", tag_s);
+  const char* reserved = text("--reserved", reserved_s);
   std::string version_hex, access_hex, tag_hex;  // decoded --*-hex texts
   long long variant = -1, scramble = -1, presence = 0x0007C000;
-  bool have_variant = false, have_scramble = false;
-
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    auto need = [&]() { return v != nullptr; };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--sample-image") {
-      sample_bytes = package::kImageCapacity;
-      long long n;
-      if (v && v[0] != '-' && parse_long(v, 0, 1LL << 40, n)) {
-        sample_bytes = n;
-        ++i;
-      }
-      continue;
-    }
-    if (!need()) {
-      std::fputs(kUsage, stderr);
-      return fail("missing value after ", argv[i]);
-    }
-    ++i;
-    if (a == "--out") out = v;
-    else if (a == "--image") image_path = v;
-    else if (a == "--version") version = v;
-    else if (a == "--access-code") access = v;
-    else if (a == "--log-tag") tag = v;
-    else if (a == "--reserved") reserved = v;
-    else if (a == "--version-hex") {
-      if (!decode_hex_text(v, version_hex)) return fail("--version-hex needs pairs of hexadecimal digits, no 00: ", v);
-      version = version_hex.c_str();
-    } else if (a == "--access-code-hex") {
-      if (!decode_hex_text(v, access_hex)) return fail("--access-code-hex needs pairs of hexadecimal digits, no 00: ", v);
-      access = access_hex.c_str();
-    } else if (a == "--log-tag-hex") {
-      if (!decode_hex_text(v, tag_hex)) return fail("--log-tag-hex needs pairs of hexadecimal digits, no 00: ", v);
-      tag = tag_hex.c_str();
-    }
-    else if (a == "--variant") {
-      if (!parse_long(v, 0, 255, variant)) return fail("protocol variant must be 0 to 255, decimal or 0x hexadecimal: ", v);
-      have_variant = true;
-    } else if (a == "--scramble") {
-      if (!parse_long(v, 0, 0xFFFFFFFFLL, scramble)) return fail("scramble flag must be 0 to 4294967295, decimal or 0x hexadecimal: ", v);
-      have_scramble = true;
-    } else if (a == "--presence") {
-      if (!parse_long(v, INT32_MIN, INT32_MAX, presence)) return fail("presence word must be a signed 32-bit number, decimal or 0x hexadecimal: ", v);
-    } else {
-      std::fputs(kUsage, stderr);
-      return fail("unknown option ", argv[i - 1]);
-    }
+  long long sample_bytes = -1;
+  if (given("--sample-image")) {
+    sample_bytes = package::kImageCapacity;
+    if (!sample_s.empty() && !parse_long(sample_s.c_str(), 0, 1LL << 40, sample_bytes))
+      return fail("sample image size must be a number of bytes: ", sample_s.c_str());
   }
+  const struct {
+    const char* name;
+    const std::string& hex;
+    std::string& decoded;
+    const char*& text;
+  } hex_texts[] = {{"--version-hex", version_hex_s, version_hex, version},
+                   {"--access-code-hex", access_hex_s, access_hex, access},
+                   {"--log-tag-hex", tag_hex_s, tag_hex, tag}};
+  for (const auto& h : hex_texts) {
+    if (!given(h.name)) continue;
+    if (!decode_hex_text(h.hex.c_str(), h.decoded))
+      return fail((std::string(h.name) + " needs pairs of hexadecimal digits, no 00: ").c_str(), h.hex.c_str());
+    h.text = h.decoded.c_str();
+  }
+  const bool have_variant = given("--variant"), have_scramble = given("--scramble");
+  if (have_variant && !parse_long(variant_s.c_str(), 0, 255, variant))
+    return fail("protocol variant must be 0 to 255, decimal or 0x hexadecimal: ", variant_s.c_str());
+  if (have_scramble && !parse_long(scramble_s.c_str(), 0, 0xFFFFFFFFLL, scramble))
+    return fail("scramble flag must be 0 to 4294967295, decimal or 0x hexadecimal: ", scramble_s.c_str());
+  if (given("--presence") && !parse_long(presence_s.c_str(), INT32_MIN, INT32_MAX, presence))
+    return fail("presence word must be a signed 32-bit number, decimal or 0x hexadecimal: ", presence_s.c_str());
 
   if (!out) {
     std::fputs(kUsage, stderr);

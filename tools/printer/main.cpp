@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
 
@@ -26,6 +28,7 @@ namespace {
 
 using printer::Machine;
 using printer::Options;
+using nlohmann::json;
 
 constexpr int kExitBadUsage = 2;
 constexpr int kExitLineError = 1;
@@ -224,6 +227,7 @@ struct Session {
   std::int64_t blocks_start = 0;
   std::int64_t last_activity = 0;
   bool update_ended = false;
+  json updates = json::array();  // the figures of every update served, for --summary
   explicit Session(const Options& o) : opt(o), machine(o.config) {}
 };
 
@@ -238,52 +242,122 @@ std::int64_t percentile(const std::vector<std::int64_t>& sorted, int pct) {
   return sorted[rank == 0 ? 0 : rank - 1];
 }
 
-double ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
-double us(std::int64_t ns) { return static_cast<double>(ns) / 1e3; }
+// A figure as the summary line shows it, rounded to `digits` decimals; the JSON summary carries
+// the same numbers.
+double shown(double v, int digits) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+  return std::strtod(buf, nullptr);
+}
+double ms(std::int64_t ns) { return shown(static_cast<double>(ns) / 1e6, 3); }
+double us(std::int64_t ns) { return shown(static_cast<double>(ns) / 1e3, 1); }
 
-// The timing of the update just ended, on stderr: the printer's own lateness, the updater's
-// turnarounds after block verdicts and after other replies, the receive gaps, and how they and
-// the wire time of every byte add up against the update time.
-void report_timing(Session& s, std::int64_t update_ns) {
+// The figures of one update: the outcome, the block phase, the printer's own lateness, the
+// updater's turnarounds after block verdicts and after other replies, the receive gaps, and how
+// they and the wire time of every byte add up against the update time.
+json update_figures(const Session& s, const printer::Result& r, std::int64_t end_ns) {
   const Timing& tm = s.timing;
+  const std::int64_t update_ns = end_ns - s.update_start;
+  json u = {{"ok", r.ok},
+            {"outcome", r.ok ? "update ok" : "update failed"},
+            {"reason", r.reason},
+            {"bytes", r.stats.bytes},
+            {"blocks", r.stats.blocks},
+            {"retries", r.stats.retries},
+            {"crc_errors", r.stats.crc_errors},
+            {"seconds", shown(static_cast<double>(update_ns) / 1e9, 3)},
+            {"block_phase", nullptr},
+            {"accounting", nullptr}};
+  if (r.image_complete && s.blocks_start != 0 && r.stats.blocks > 0) {
+    const double bsecs = static_cast<double>(end_ns - s.blocks_start) / 1e9;
+    u["block_phase"] = {{"blocks", r.stats.blocks},
+                        {"seconds", shown(bsecs, 3)},
+                        {"blocks_per_s", shown(r.stats.blocks / bsecs, 1)},
+                        {"ms_per_block", shown(bsecs * 1000.0 / r.stats.blocks, 3)},
+                        {"bytes_per_s", shown(static_cast<double>(r.stats.bytes) / bsecs, 0)}};
+  }
   std::vector<std::int64_t> late, block_turns;
   std::int64_t late_sum = 0, block_sum = 0, other_sum = 0;
   std::size_t other_n = 0;
-  for (const ReplyTiming& r : tm.replies) {
-    late.push_back(r.late_ns);
-    late_sum += r.late_ns;
-    if (r.turn_ns < 0) continue;
-    if (r.block) {
-      block_turns.push_back(r.turn_ns);
-      block_sum += r.turn_ns;
+  for (const ReplyTiming& rt : tm.replies) {
+    late.push_back(rt.late_ns);
+    late_sum += rt.late_ns;
+    if (rt.turn_ns < 0) continue;
+    if (rt.block) {
+      block_turns.push_back(rt.turn_ns);
+      block_sum += rt.turn_ns;
     } else {
       ++other_n;
-      other_sum += r.turn_ns;
+      other_sum += rt.turn_ns;
     }
   }
   std::sort(late.begin(), late.end());
   std::sort(block_turns.begin(), block_turns.end());
-  std::fprintf(stderr,
-               "zorven-printer: lateness: %zu replies, total %.3f ms, median %.1f us, p99 %.1f us, max %.1f us\n",
-               late.size(), ms(late_sum), us(percentile(late, 50)), us(percentile(late, 99)),
-               late.empty() ? 0.0 : us(late.back()));
-  std::fprintf(stderr,
-               "zorven-printer: block turnaround: %zu, median %.1f us, p90 %.1f us, p99 %.1f us, sum %.3f ms; "
-               "other turnarounds: %zu, sum %.3f ms; receive gaps: %.3f ms\n",
-               block_turns.size(), us(percentile(block_turns, 50)), us(percentile(block_turns, 90)),
-               us(percentile(block_turns, 99)), ms(block_sum), other_n, ms(other_sum), ms(tm.gap_ns));
+  u["lateness"] = {{"replies", late.size()},
+                   {"total_ms", ms(late_sum)},
+                   {"median_us", us(percentile(late, 50))},
+                   {"p99_us", us(percentile(late, 99))},
+                   {"max_us", late.empty() ? 0.0 : us(late.back())}};
+  u["turnaround"] = {{"blocks", block_turns.size()},
+                     {"median_us", us(percentile(block_turns, 50))},
+                     {"p90_us", us(percentile(block_turns, 90))},
+                     {"p99_us", us(percentile(block_turns, 99))},
+                     {"sum_ms", ms(block_sum)},
+                     {"others", other_n},
+                     {"others_sum_ms", ms(other_sum)},
+                     {"gaps_ms", ms(tm.gap_ns)}};
   if (s.line.byte_ns != 0) {
     // The update time starts at the first byte's stop bit, so that byte's wire time is not in it.
     const std::uint64_t bytes = tm.rx_bytes + tm.tx_bytes;
     const std::int64_t wire = static_cast<std::int64_t>(bytes > 0 ? bytes - 1 : 0) * s.line.byte_ns;
-    const std::int64_t accounted = wire + late_sum + block_sum + other_sum + tm.gap_ns;
+    u["accounting"] = {{"bytes", bytes},
+                       {"wire_ms", ms(wire)},
+                       {"lateness_ms", ms(late_sum)},
+                       {"turnarounds_ms", ms(block_sum)},
+                       {"others_ms", ms(other_sum)},
+                       {"gaps_ms", ms(tm.gap_ns)},
+                       {"accounted_ms", ms(wire + late_sum + block_sum + other_sum + tm.gap_ns)},
+                       {"update_ms", ms(update_ns)}};
+  }
+  return u;
+}
+
+// The same figures as lines on stderr, for a person watching the printer.
+void print_figures(const json& u) {
+  std::fprintf(stderr,
+               "zorven-printer: summary: %s; %llu bytes received, %u blocks, %u retries, %u CRC errors, "
+               "%.3f s (%s)\n",
+               u["outcome"].get<std::string>().c_str(), u["bytes"].get<unsigned long long>(),
+               u["blocks"].get<unsigned>(), u["retries"].get<unsigned>(), u["crc_errors"].get<unsigned>(),
+               u["seconds"].get<double>(), u["reason"].get<std::string>().c_str());
+  if (const json& b = u["block_phase"]; !b.is_null())
+    std::fprintf(stderr, "zorven-printer: block phase: %u blocks in %.3f s, %.1f blocks/s, %.3f ms/block, %.0f bytes/s\n",
+                 b["blocks"].get<unsigned>(), b["seconds"].get<double>(), b["blocks_per_s"].get<double>(),
+                 b["ms_per_block"].get<double>(), b["bytes_per_s"].get<double>());
+  const json& l = u["lateness"];
+  std::fprintf(stderr,
+               "zorven-printer: lateness: %zu replies, total %.3f ms, median %.1f us, p99 %.1f us, max %.1f us\n",
+               l["replies"].get<std::size_t>(), l["total_ms"].get<double>(), l["median_us"].get<double>(),
+               l["p99_us"].get<double>(), l["max_us"].get<double>());
+  const json& t = u["turnaround"];
+  std::fprintf(stderr,
+               "zorven-printer: block turnaround: %zu, median %.1f us, p90 %.1f us, p99 %.1f us, sum %.3f ms; "
+               "other turnarounds: %zu, sum %.3f ms; receive gaps: %.3f ms\n",
+               t["blocks"].get<std::size_t>(), t["median_us"].get<double>(), t["p90_us"].get<double>(),
+               t["p99_us"].get<double>(), t["sum_ms"].get<double>(), t["others"].get<std::size_t>(),
+               t["others_sum_ms"].get<double>(), t["gaps_ms"].get<double>());
+  if (const json& a = u["accounting"]; !a.is_null())
     std::fprintf(stderr,
                  "zorven-printer: accounting: wire %llu bytes %.3f ms + lateness %.3f + turnarounds %.3f + %.3f + "
                  "gaps %.3f = %.3f ms of the update's %.3f ms\n",
-                 static_cast<unsigned long long>(bytes), ms(wire), ms(late_sum), ms(block_sum), ms(other_sum),
-                 ms(tm.gap_ns), ms(accounted), ms(update_ns));
-  }
+                 a["bytes"].get<unsigned long long>(), a["wire_ms"].get<double>(), a["lateness_ms"].get<double>(),
+                 a["turnarounds_ms"].get<double>(), a["others_ms"].get<double>(), a["gaps_ms"].get<double>(),
+                 a["accounted_ms"].get<double>(), a["update_ms"].get<double>());
+}
+
+void write_timing(const Session& s) {
   if (s.opt.timing.empty()) return;
+  const Timing& tm = s.timing;
   std::FILE* f = std::fopen(s.opt.timing.c_str(), "w");
   if (!f) {
     std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.timing.c_str());
@@ -297,20 +371,16 @@ void report_timing(Session& s, std::int64_t update_ns) {
 }
 
 void finish_update(Session& s, const printer::Result& r) {
-  const std::int64_t t = now_ns();
-  const double secs = static_cast<double>(t - s.update_start) / 1e9;
-  std::fprintf(stderr,
-               "zorven-printer: summary: %s; %llu bytes received, %u blocks, %u retries, %u CRC errors, "
-               "%.3f s (%s)\n",
-               r.ok ? "update ok" : "update failed", static_cast<unsigned long long>(r.stats.bytes), r.stats.blocks,
-               r.stats.retries, r.stats.crc_errors, secs, r.reason.c_str());
-  if (r.image_complete && s.blocks_start != 0 && r.stats.blocks > 0) {
-    const double bsecs = static_cast<double>(t - s.blocks_start) / 1e9;
-    std::fprintf(stderr, "zorven-printer: block phase: %u blocks in %.3f s, %.1f blocks/s, %.3f ms/block, %.0f bytes/s\n",
-                 r.stats.blocks, bsecs, r.stats.blocks / bsecs, bsecs * 1000.0 / r.stats.blocks,
-                 static_cast<double>(r.stats.bytes) / bsecs);
+  const json u = update_figures(s, r, now_ns());
+  print_figures(u);
+  write_timing(s);
+  if (!s.opt.summary.empty()) {
+    // Every update served so far, rewritten whole, so that a reader never sees half a file.
+    s.updates.push_back(u);
+    const std::string text = json{{"updates", s.updates}}.dump(2) + "\n";
+    if (!write_file(s.opt.summary, std::vector<std::uint8_t>(text.begin(), text.end())))
+      std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.summary.c_str());
   }
-  report_timing(s, t - s.update_start);
   if (r.image_complete && !s.opt.out.empty() && !write_file(s.opt.out, r.image))
     std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.out.c_str());
   s.blocks_start = 0;

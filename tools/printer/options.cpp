@@ -3,6 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 namespace printer {
 
@@ -27,6 +32,7 @@ const char kUsage[] =
     "  --query-end-late MS     send the identification reply's last 3 bytes MS ms after the rest\n"
     "  --query-end-never       never send the identification reply's last 3 bytes\n"
     "  --timing FILE           write each reply's lateness and the turnaround after it to FILE\n"
+    "  --summary FILE          write the figures of every update as JSON to FILE\n"
     " faults:\n"
     "  --silent STAGE          no reply at STAGE: query|handshake|announce|block:K|wait\n"
     "  --garbage STAGE         \"GARBAGE\\r\\n\" instead of the reply at STAGE\n"
@@ -79,90 +85,106 @@ bool parse_stage(const std::string& s, StagePoint& out) {
   return false;
 }
 
-bool takes_value(const std::string& a) {
-  static const char* const kValued[] = {"--device",  "--link",    "--out",          "--variant",     "--scramble",
-                                        "--access-code", "--serial", "--version", "--image-length", "--delay",
-                                        "--baud", "--silent", "--garbage", "--retry-every", "--retry-times",
-                                        "--bad-reply-block", "--disconnect-at-block", "--timing",
-                                        "--query-end-late", "--usb-latency"};
-  for (const char* k : kValued)
-    if (a == k) return true;
-  return false;
-}
+// CLI11 reports a missing value as "--name: 1 required TEXT missing"; the option is what precedes
+// the colon.
+std::string option_of(const std::string& what) { return what.substr(0, what.find(':')); }
 
 }  // namespace
 
 std::string parse_options(int argc, const char* const* argv, Options& o, bool& help) {
   help = false;
   Faults& f = o.config.faults;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    // Flags without a value.
-    if (a == "--help" || a == "-h") {
-      help = true;
-      return "";
-    }
-    if (a == "--once") { o.once = true; continue; }
-    if (a == "--refuse-handshake") { f.refuse_handshake = true; continue; }
-    if (a == "--refuse-first") { f.refuse_first = true; continue; }
-    if (a == "--no-wait") { f.no_wait = true; continue; }
-    if (a == "--query-end-never") { o.query_end_never = true; continue; }
-    if (a.rfind("--", 0) != 0) return "unexpected argument " + a;
-    if (!takes_value(a)) return "unknown option " + a;
-    if (i + 1 >= argc) return "missing value after " + a;
-    const char* v = argv[++i];
-    const std::string value = v;
-    std::uint32_t n = 0;
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-h,--help", help);
+  app.add_flag("--once", o.once);
+  app.add_flag("--refuse-handshake", f.refuse_handshake);
+  app.add_flag("--refuse-first", f.refuse_first);
+  app.add_flag("--no-wait", f.no_wait);
+  app.add_flag("--query-end-never", o.query_end_never);
+  app.add_option("--device", o.device);
+  app.add_option("--link", o.link);
+  app.add_option("--out", o.out);
+  app.add_option("--timing", o.timing);
+  app.add_option("--summary", o.summary);
+  std::string version, scramble, access, serial, silent, garbage;
+  app.add_option("--version", version);
+  app.add_option("--scramble", scramble);
+  app.add_option("--access-code", access);
+  app.add_option("--serial", serial);
+  app.add_option("--silent", silent);
+  app.add_option("--garbage", garbage);
+
+  // Whole numbers in a range, each with the message that refuses any other value.
+  std::uint32_t variant = 0, image_length = 0;
+  const struct {
+    const char* name;
+    std::uint64_t lo, hi;
+    const char* refusal;
+    std::uint32_t& target;
+  } numbers[] = {
+      {"--variant", 0, 4, "--variant must be 0 to 4: ", variant},
+      {"--image-length", 1, kMaxImageLength, "--image-length must be 1 to 67108864: ", image_length},
+      {"--delay", 0, kMaxDelayMs, "--delay must be 0 to 60000 ms: ", o.delay_ms},
+      {"--query-end-late", 0, kMaxDelayMs, "--query-end-late must be 0 to 60000 ms: ", o.query_end_late_ms},
+      {"--usb-latency", 1, kMaxUsbLatencyMs, "--usb-latency must be 1 to 255 ms: ", o.usb_latency_ms},
+      {"--baud", kMinBaud, kMaxBaud, "--baud must be 9600 to 115200: ", o.baud},
+      {"--retry-times", 1, kMaxRetryTimes, "--retry-times must be 1 to 1000: ", f.retry_times},
+      {"--retry-every", 1, UINT32_MAX, "--retry-every takes a block number from 1: ", f.retry_every},
+      {"--bad-reply-block", 1, UINT32_MAX, "--bad-reply-block takes a block number from 1: ", f.bad_reply_block},
+      {"--disconnect-at-block", 1, UINT32_MAX, "--disconnect-at-block takes a block number from 1: ",
+       f.disconnect_at_block},
+  };
+  std::string number_text[std::size(numbers)];
+  for (std::size_t i = 0; i < std::size(numbers); ++i) app.add_option(numbers[i].name, number_text[i]);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ArgumentMismatch& e) {
+    return "missing value after " + option_of(e.what());
+  } catch (const CLI::ParseError& e) {
+    return e.what();
+  }
+  if (help) return "";
+  const std::vector<std::string> rest = app.remaining();
+  if (!rest.empty()) return (rest[0].rfind("--", 0) == 0 ? "unknown option " : "unexpected argument ") + rest[0];
+
+  auto given = [&](const char* name) { return app.count(name) > 0; };
+  for (std::size_t i = 0; i < std::size(numbers); ++i) {
+    if (!given(numbers[i].name)) continue;
+    if (!parse_number(number_text[i].c_str(), numbers[i].lo, numbers[i].hi, numbers[i].target))
+      return numbers[i].refusal + number_text[i];
+  }
+  if (given("--variant")) o.config.variant = static_cast<int>(variant);
+  if (given("--image-length")) o.config.image_length = image_length;
+  if (given("--scramble")) {
+    if (scramble != "0" && scramble != "1") return "--scramble must be 0 or 1: " + scramble;
+    o.config.scramble = scramble == "1";
+  }
+  if (given("--access-code")) {
+    if (access.size() != kAccessCodeSize) return "--access-code must be exactly 6 bytes: " + access;
+    std::memcpy(o.config.access_code.data(), access.data(), kAccessCodeSize);
+  }
+  if (given("--serial")) {
+    if (serial.empty() || serial.size() > kMaxSerial) return "--serial must be 1 to 200 characters";
+    for (char c : serial)
+      if (static_cast<unsigned char>(c) < 0x20 || c == ';') return "--serial must be printable and hold no ';'";
+    o.config.serial = serial;
+  }
+  if (given("--version")) o.config.version = version;
+  const struct {
+    const char* name;
+    const std::string& value;
+    std::optional<StagePoint>& point;
+  } stages[] = {{"--silent", silent, f.silent}, {"--garbage", garbage, f.garbage}};
+  for (const auto& st : stages) {
+    if (!given(st.name)) continue;
     StagePoint sp;
-    if (a == "--device") {
-      o.device = value;
-    } else if (a == "--link") {
-      o.link = value;
-    } else if (a == "--out") {
-      o.out = value;
-    } else if (a == "--timing") {
-      o.timing = value;
-    } else if (a == "--variant") {
-      if (!parse_number(v, 0, 4, n)) return "--variant must be 0 to 4: " + value;
-      o.config.variant = static_cast<int>(n);
-    } else if (a == "--scramble") {
-      if (value != "0" && value != "1") return "--scramble must be 0 or 1: " + value;
-      o.config.scramble = value == "1";
-    } else if (a == "--access-code") {
-      if (value.size() != kAccessCodeSize) return "--access-code must be exactly 6 bytes: " + value;
-      std::memcpy(o.config.access_code.data(), value.data(), kAccessCodeSize);
-    } else if (a == "--serial") {
-      if (value.empty() || value.size() > kMaxSerial) return "--serial must be 1 to 200 characters";
-      for (char c : value)
-        if (static_cast<unsigned char>(c) < 0x20 || c == ';') return "--serial must be printable and hold no ';'";
-      o.config.serial = value;
-    } else if (a == "--version") {
-      o.config.version = value;
-    } else if (a == "--image-length") {
-      if (!parse_number(v, 1, kMaxImageLength, n)) return "--image-length must be 1 to 67108864: " + value;
-      o.config.image_length = n;
-    } else if (a == "--delay") {
-      if (!parse_number(v, 0, kMaxDelayMs, n)) return "--delay must be 0 to 60000 ms: " + value;
-      o.delay_ms = n;
-    } else if (a == "--query-end-late") {
-      if (!parse_number(v, 0, kMaxDelayMs, n)) return "--query-end-late must be 0 to 60000 ms: " + value;
-      o.query_end_late_ms = n;
-    } else if (a == "--usb-latency") {
-      if (!parse_number(v, 1, kMaxUsbLatencyMs, n)) return "--usb-latency must be 1 to 255 ms: " + value;
-      o.usb_latency_ms = n;
-    } else if (a == "--baud") {
-      if (!parse_number(v, kMinBaud, kMaxBaud, n)) return "--baud must be 9600 to 115200: " + value;
-      o.baud = n;
-    } else if (a == "--silent" || a == "--garbage") {
-      if (!parse_stage(value, sp)) return a + " takes query, handshake, announce, block:K (K >= 1) or wait: " + value;
-      (a == "--silent" ? f.silent : f.garbage) = sp;
-    } else if (a == "--retry-times") {
-      if (!parse_number(v, 1, kMaxRetryTimes, n)) return "--retry-times must be 1 to 1000: " + value;
-      f.retry_times = n;
-    } else if (a == "--retry-every" || a == "--bad-reply-block" || a == "--disconnect-at-block") {
-      if (!parse_number(v, 1, UINT32_MAX, n)) return a + " takes a block number from 1: " + value;
-      (a == "--retry-every" ? f.retry_every : a == "--bad-reply-block" ? f.bad_reply_block : f.disconnect_at_block) = n;
-    }
+    if (!parse_stage(st.value, sp))
+      return std::string(st.name) + " takes query, handshake, announce, block:K (K >= 1) or wait: " + st.value;
+    st.point = sp;
   }
   if (!o.device.empty() && !o.link.empty()) return "--link applies to the pty; it cannot go with --device";
   return "";

@@ -14,6 +14,7 @@ struct Options {
   std::string link;    // symlink made to point at the pty's slave
   std::string out;     // file that receives each completed image
   std::string timing;  // file that receives each update's per-reply timing
+  std::string summary; // file that receives every update's figures as JSON
   bool once = false;   // exit after one update (once the updater has closed the port)
   std::uint32_t delay_ms = 0;  // before every reply
   std::uint32_t baud = 0;      // line-rate pacing; 0: none
