@@ -17,15 +17,17 @@ tag129=$(printf 'T%.0s' $(seq 129))
 tag128=$(printf 'T%.0s' $(seq 128))
 ok=(--version "V1" --variant 4 --scramble 1 --access-code ABCDEF --log-tag TAG)
 
-refuse() {  # name, then arguments; must exit non-zero, say why, and leave no record
-  local name="$1"; shift
+refuse() {  # name, then arguments; must exit 2 with the builder's own message, and leave no record
+  local name="$1" status=0; shift
   rm -f "$work/out.bin"
-  if "$tool" --out "$work/out.bin" "$@" 2> "$work/err"; then
+  "$tool" --out "$work/out.bin" "$@" 2> "$work/err" || status=$?
+  if [ "$status" = 0 ]; then
     echo "FAIL $name: accepted"; fails=$((fails + 1))
+  elif [ "$status" != 2 ] || ! grep -q '^zorven-mkpackage: ' "$work/err"; then
+    # A builder that did not run (missing, not executable) fails with the shell's status and words.
+    echo "FAIL $name: exit status $status, not the builder's refusal: $(head -c 200 "$work/err")"; fails=$((fails + 1))
   elif [ -e "$work/out.bin" ] || [ -e "$work/out.bin.tmp" ]; then
     echo "FAIL $name: left a record behind"; fails=$((fails + 1))
-  elif ! [ -s "$work/err" ]; then
-    echo "FAIL $name: no message"; fails=$((fails + 1))
   fi
 }
 
