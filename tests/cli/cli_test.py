@@ -392,7 +392,8 @@ def run_usb_printers(check, runs, speed):
             # Variants 2 and 3 ask for no serial number: the printer keeps its own, unasked.
             serial_args = ["--serial", serial] if serial else []
             pr = Printer(ARGS.printer, work, "u%d" % i,
-                         args + serial_args + ["--usb-latency", "16", "--baud", str(speed)])
+                         args + serial_args + ["--usb-latency", "16", "--baud", str(speed),
+                                               "--summary", os.path.join(work, "u%d-summary.json" % i)])
             printers.append(pr)
             json_path = os.path.join(work, "u%d.json" % i)
             procs.append((subprocess.Popen([program, "update", "--baud", str(speed), "--port", pr.pty,
@@ -405,6 +406,12 @@ def run_usb_printers(check, runs, speed):
                 result = json.load(f)[0]
             check_finished(check, pr, result, serial, img)
             check_usb_link(check, result, "--retry-every" in args)
+            # The printer's own count of the same update, from its summary file.
+            with open(os.path.join(work, "u%d-summary.json" % runs.index((program, img, args, serial)))) as f:
+                u = json.load(f)["updates"][-1]
+            check.that((u["outcome"], u["bytes"], u["retries"]) == ("update ok", len(img), result["link"]["retries"]),
+                       "%s: printer's summary %s, %s, %s retries; zorven-cli's result %s retries" %
+                       (pr.pty, u["outcome"], u["bytes"], u["retries"], result["link"]["retries"]))
     finally:
         for proc, _ in procs:
             if proc.poll() is None:
