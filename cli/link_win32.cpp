@@ -36,38 +36,33 @@ std::int32_t instance_timer(HKEY device, const char* instance, const char* com) 
   return ms;
 }
 
-// Looks through the instances of one device (VID_0403+PID_6001+serial) for the port.
-std::int32_t device_timer(HKEY bus, const char* device_id, const char* com) {
-  HKEY device = nullptr;
-  if (RegOpenKeyExA(bus, device_id, 0, KEY_READ, &device) != ERROR_SUCCESS) return -1;
+// Opens `path` under `parent` and hands each subkey's name to f until f finds a timer (>= 0);
+// that timer, or -1. A name too long for the buffer is none of ours and is passed over.
+template <typename F>
+std::int32_t first_timer_under(HKEY parent, const char* path, F f) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
   std::int32_t ms = -1;
-  char instance[256];
+  char name[256];
   for (DWORD i = 0; ms < 0; ++i) {
-    DWORD len = sizeof instance;
-    const LONG r = RegEnumKeyExA(device, i, instance, &len, nullptr, nullptr, nullptr, nullptr);
+    DWORD len = sizeof name;
+    const LONG r = RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
     if (r == ERROR_NO_MORE_ITEMS) break;
-    if (r == ERROR_SUCCESS) ms = instance_timer(device, instance, com);  // a name too long is no instance of ours
+    if (r == ERROR_SUCCESS) ms = f(key, name);
   }
-  RegCloseKey(device);
+  RegCloseKey(key);
   return ms;
 }
 
 }  // namespace
 
 std::int32_t ftdi_latency_timer(HKEY root, const char* bus_key, const char* port) {
-  HKEY bus = nullptr;
-  if (RegOpenKeyExA(root, bus_key, 0, KEY_READ, &bus) != ERROR_SUCCESS) return -1;
   const char* com = com_name(port);
-  std::int32_t ms = -1;
-  char device_id[256];
-  for (DWORD i = 0; ms < 0; ++i) {
-    DWORD len = sizeof device_id;
-    const LONG r = RegEnumKeyExA(bus, i, device_id, &len, nullptr, nullptr, nullptr, nullptr);
-    if (r == ERROR_NO_MORE_ITEMS) break;
-    if (r == ERROR_SUCCESS) ms = device_timer(bus, device_id, com);
-  }
-  RegCloseKey(bus);
-  return ms;
+  // The bus holds a key per device (VID_0403+PID_6001+serial), each a key per instance.
+  return first_timer_under(root, bus_key, [com](HKEY bus, const char* device_id) {
+    return first_timer_under(bus, device_id,
+                             [com](HKEY device, const char* instance) { return instance_timer(device, instance, com); });
+  });
 }
 
 std::string latency_warning(const char* port, const LinkSetup& setup) {

@@ -20,20 +20,7 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-std::unique_ptr<package::Record> make_package(std::uint8_t variant = 4) {
-  auto r = std::make_unique<package::Record>();
-  std::memset(r.get(), 0, sizeof *r);
-  r->marker = package::kMarker;
-  r->scramble_flag = 1;
-  r->presence = 0x0007C000;
-  r->image_length = 1000;  // two blocks
-  r->variant = variant;
-  std::strcpy(r->version, "V1.0");
-  std::memcpy(r->access_code, "ZV4711", package::kAccessCodeSize);
-  std::strcpy(r->log_tag, "X");
-  for (std::uint32_t i = 0; i < r->image_length; ++i) r->image[i] = static_cast<std::uint8_t>(i * 7);
-  return r;
-}
+std::unique_ptr<package::Record> make_package(std::uint8_t variant = 4) { return fakes::two_block_record(variant, 7); }
 
 // One run against a printer that has to be switched into update mode first.
 struct Bench {

@@ -18,20 +18,7 @@ namespace {
 using Events = std::vector<std::string>;
 using update::Outcome;
 
-std::unique_ptr<package::Record> make_package() {
-  auto r = std::make_unique<package::Record>();
-  std::memset(r.get(), 0, sizeof *r);
-  r->marker = package::kMarker;
-  r->scramble_flag = 1;
-  r->presence = 0x0007C000;
-  r->image_length = 1000;  // two blocks
-  r->variant = 4;
-  std::strcpy(r->version, "V1.0");
-  std::memcpy(r->access_code, "ZV4711", package::kAccessCodeSize);
-  std::strcpy(r->log_tag, "X");
-  for (std::uint32_t i = 0; i < r->image_length; ++i) r->image[i] = static_cast<std::uint8_t>(i * 3);
-  return r;
-}
+std::unique_ptr<package::Record> make_package() { return fakes::two_block_record(4, 3); }
 
 struct UpdateRun {
   UpdateRun() {
