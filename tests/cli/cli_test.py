@@ -23,6 +23,7 @@ import time
 
 from zorvenkit.checks import Failure, check
 from zorvenkit.printer import Printer
+from zorvenkit.record import BLOCK_SIZE
 from zorvenkit.station import interrupt_in_transfer
 
 ACCESS_CODE = "ZV4711"
@@ -118,6 +119,14 @@ def case_four_ports(image):
         check(sorted(m.group(1) for m in fields) == serials, "serials logged %r" % logged)
         check(all(m.group(2) == LOG_TAG for m in fields), "log tags %r" % logged)
         check(not os.path.exists(os.path.join(work, "result.json.tmp")), "temporary result file left")
+        # Each printer's own count of its update (its --summary): every block once, the asked-for
+        # ones twice.
+        blocks = -(-len(image) // BLOCK_SIZE)
+        for i, p in enumerate(printers):
+            u = p.updates()[-1]
+            figures = (u["ok"], u["bytes"], u["blocks"], u["retries"], u["block_phase"]["blocks"])
+            want = (True, len(image), blocks, blocks // 97 if i == 2 else 0, blocks)
+            check(figures == want, "%s: printer's summary %r, expected %r" % (p.pty, figures, want))
     finally:
         for p in printers:
             p.stop()

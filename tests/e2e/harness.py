@@ -86,6 +86,18 @@ def settings_of(h):
     return {k: (a[k]["user"] if a[k]["user"] is not None else a[k]["profile"]) for k in ("Port", "BaudRate")}
 
 
+def check_error_box(h, text, log, settings):
+    """The program's error box with `text` over the log texts `log`; once it is dismissed the
+    program ends with 0, and the saved settings are `settings`."""
+    box = h.must("wait-errorbox", 30)
+    check(box["text"] == text, f"error box text {box['text']!r}")
+    texts = log_texts(h.must("log")["log"])
+    check(texts == log, f"log before the error box is dismissed: {texts}")
+    h.must("dismiss-errorbox")
+    check(h.wait_program_exit() == 0, "program exit code after the error box")
+    check(settings_of(h) == settings, f"saved settings {settings_of(h)}")
+
+
 def scenario_dialog(h, opts):
     """What the dialog shows when it opens: port list, saved settings selected, speeds, version."""
     # (saved Port, saved BaudRate) -> (selected port text, selected speed)
@@ -194,14 +206,9 @@ def scenario_unopenable(h, opts):
     h.point_port_at_directory()
     h.start_program()
     h.run_update(speed="19200")
-    box = h.must("wait-errorbox", 30)
-    check(box["text"] == "Error opening serial port.", f"error box text {box['text']!r}")
-    check(log_texts(h.must("log")["log"]) == ["Start...", "Error opening serial port."],
-          "log before the error box is dismissed")
-    h.must("dismiss-errorbox")
-    check(h.wait_program_exit() == 0, "program exit code after the error box")
     # START passed the package test, so the choice was saved before the port failed.
-    check(settings_of(h) == {"Port": h.port_name, "BaudRate": "19200"}, f"saved settings {settings_of(h)}")
+    check_error_box(h, "Error opening serial port.", ["Start...", "Error opening serial port."],
+                    {"Port": h.port_name, "BaudRate": "19200"})
 
 
 def scenario_empty_package(h, opts):
@@ -209,12 +216,7 @@ def scenario_empty_package(h, opts):
     h.once("reset-settings")
     h.start_program()
     h.must("press", "START")
-    box = h.must("wait-errorbox", 30)
-    check(box["text"] == "No data found in file.", f"error box text {box['text']!r}")
-    check(h.must("log")["log"] == [], "log lines after START with an empty package")
-    h.must("dismiss-errorbox")
-    check(h.wait_program_exit() == 0, "program exit code after the error box")
-    check(settings_of(h) == {"Port": None, "BaudRate": None}, f"settings saved: {settings_of(h)}")
+    check_error_box(h, "No data found in file.", [], {"Port": None, "BaudRate": None})
 
 
 def scenario_settings(h, opts):
