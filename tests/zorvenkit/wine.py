@@ -116,6 +116,13 @@ class Session:
         if self.printer:
             self.printer.stop()
 
+    def point_port_at(self, path):
+        """The port leads to `path`, a pty this caller plays the far end of."""
+        self.remove_port()
+        os.makedirs(os.path.dirname(self.port_path), exist_ok=True)
+        os.symlink(path, self.port_path)
+        self.made_port = True
+
     def point_port_at_directory(self):
         self.remove_port()
         os.makedirs(self.port_path)
