@@ -6,6 +6,7 @@
     logs      the dialog's log texts and the production log line
     faults    the printer's faults and the log each must leave
     procfs    figures of a process from /proc
+    station   zorven-cli as a station runs it: Ctrl-C in the middle of a transfer
     wine      a Wine session: prefix, COM port links, Xvfb, a program started and ended
 
 Scripts import it as a package; CTest and the scripts put tests/ on PYTHONPATH.
