@@ -140,22 +140,30 @@ class Session:
         self.starts += 1
         return f"{os.path.basename(self.work)}-{self.starts}"
 
-    def launch(self, desktop):
-        """The program in the Wine virtual desktop `desktop`; Wine's error messages go to
-        wine.log in the working directory, kept when a test fails."""
-        win_path = "Z:" + os.path.join(self.work, self.exe_name).replace("/", "\\")
+    def wine_log(self, name):
+        """The environment and log file of a Wine process of this session: Wine's error messages
+        go to NAME.log in the working directory, kept when a test fails."""
         env = self.env()
         env.setdefault("WINEDEBUG", "-all,err+all")
-        with open(os.path.join(self.work, "wine.log"), "ab") as log:
+        return env, open(os.path.join(self.work, name + ".log"), "ab")
+
+    def launch(self, desktop):
+        """The program in the Wine virtual desktop `desktop` (its messages in wine.log)."""
+        win_path = "Z:" + os.path.join(self.work, self.exe_name).replace("/", "\\")
+        env, log = self.wine_log("wine")
+        with log:
             self.program = self.spawn("zorven", [self.wine_run, "explorer", f"/desktop={desktop},1024x768", win_path],
                                       cwd=self.work, env=env, stdout=log, stderr=log)
         return self.program
 
     def start_driver(self, desktop, *words, stdin=subprocess.PIPE):
-        """zorven-driver.exe for the program's windows on `desktop`, its answers on a text pipe."""
-        return self.spawn("driver", [self.wine_run, self.driver_exe, "--desktop", desktop, "--exe", self.exe_suffix,
-                                     *words], cwd=self.work, env=self.env(), stdin=stdin,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        """zorven-driver.exe for the program's windows on `desktop`, its answers on a text pipe
+        (its messages in driver.log)."""
+        env, log = self.wine_log("driver")
+        with log:
+            return self.spawn("driver", [self.wine_run, self.driver_exe, "--desktop", desktop, "--exe",
+                                         self.exe_suffix, *words], cwd=self.work, env=env, stdin=stdin,
+                              stdout=subprocess.PIPE, stderr=log, text=True, bufsize=1)
 
     def start_program(self):
         """The program on a desktop of its own, and a driver that serves commands for it."""
