@@ -211,8 +211,21 @@ class Session:
             answer = self.answers.get(timeout=60 + (max(waits) if waits else 0))
         except queue.Empty:
             raise Failure(f"driver gave no answer to {line}")
-        check(answer is not None, f"driver ended at {line}")
+        if answer is None:
+            program = self.exit_status(self.program) if self.program else "not started"
+            raise Failure(f"driver ended at {line}: {self.exit_status(self.driver)}; the program: {program}")
         return json.loads(answer)
+
+    @staticmethod
+    def exit_status(proc):
+        """How a process of the session ended, as far as Linux tells (it is given a few seconds)."""
+        try:
+            code = proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            return "still running"
+        if code < 0:
+            return f"killed by {signal.Signals(-code).name}"
+        return f"exit status {code}"
 
     def must(self, *words):
         a = self.cmd(*words)
