@@ -20,6 +20,8 @@
 # (e) zorven-cli natively at instant speed: its block rate beside XMODEM-1K of the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Python scripts import the shared test package tests/zorvenkit.
+export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}"
 
 # The 32-bit build where this kernel runs 32-bit programs, else the 64-bit build of the same sources.
 preset="$(bash scripts/wine_preset.sh)"

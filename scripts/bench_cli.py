@@ -12,65 +12,51 @@
 import argparse
 import json
 import os
-import re
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import bench_update  # noqa: E402
-import harness  # noqa: E402
+import bench_update
+from zorvenkit.checks import check
+from zorvenkit.printer import Printer
+from zorvenkit.record import Package
 
 PORTS = 4
 BAUD = 115200
 RUN_LIMIT_S = 600
 
 
-def start_printer(printer, pkg, work, name, extra):
-    err = open(os.path.join(work, name + ".err"), "w")
-    p = subprocess.Popen([printer, "--once", "--serial", "ZP-BENCH-" + name, "--out", os.path.join(work, name + ".bin")]
-                         + pkg.printer_args() + extra, stdout=subprocess.PIPE, stderr=err, text=True)
-    line = p.stdout.readline()
-    harness.check(line.startswith("PTY "), "printer did not report its pty: %r" % line)
-    return p, line.split()[1], err
-
-
 def run(cli, printer, pkg, work, extra, ports, baud, json_path=None):
-    """One zorven-cli run over `ports` fresh printers. Returns (wall s, CPU s, printer summaries)."""
-    printers = [start_printer(printer, pkg, work, "p%d" % i, extra) for i in range(ports)]
+    """One zorven-cli run over `ports` fresh printers. Returns (wall s, CPU s, each printer's
+    figures of its update)."""
+    printers = []
     try:
+        for i in range(ports):
+            name = "p%d" % i
+            printers.append(Printer(printer, work, name, ["--serial", "ZP-BENCH-" + name] + pkg.printer_args() + extra,
+                                    once=True))
         args = [cli, "update", "--baud", str(baud)] + (["--json", json_path] if json_path else [])
-        for _, pty, _ in printers:
-            args += ["--port", pty]
+        for p in printers:
+            args += ["--port", p.pty]
         t0 = time.monotonic()
         proc = subprocess.Popen(args, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # wait4 gives the program's own CPU time, all its threads together.
         _, status, usage = os.wait4(proc.pid, 0)
         proc.returncode = os.waitstatus_to_exitcode(status)
         wall = time.monotonic() - t0
-        harness.check(proc.returncode == 0, "zorven-cli exit status %d" % proc.returncode)
-        summaries = []
-        for p, _, err in printers:
-            p.wait(30)
-            err.close()
-            with open(err.name) as f:
-                text = f.read()
-            summaries.append((bench_update.SUMMARY.search(text), bench_update.PHASE.search(text)))
-        for i in range(ports):
-            with open(os.path.join(work, "p%d.bin" % i), "rb") as f:
-                harness.check(f.read() == pkg.image, "printer %d received other bytes" % i)
-        return wall, usage.ru_utime + usage.ru_stime, summaries
+        check(proc.returncode == 0, "zorven-cli exit status %d" % proc.returncode)
+        updates = []
+        for i, p in enumerate(printers):
+            check(p.wait_exit(30) is not None, "printer %d did not end" % i)
+            updates.append(p.updates()[-1])
+            check(p.image() == pkg.image, "printer %d received other bytes" % i)
+        return wall, usage.ru_utime + usage.ru_stime, updates
     finally:
-        for p, _, err in printers:
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-                p.wait()
-            err.close()
+        for p in printers:
+            p.stop()
 
 
 def main():
@@ -82,24 +68,23 @@ def main():
     work = tempfile.mkdtemp(prefix="zorven-bench-cli-")
     try:
         cli = os.path.join(build, "cli", "zorven-cli")
-        pkg = harness.Package(os.path.join(build, "packages", "default.bin"))
+        pkg = Package(os.path.join(build, "packages", "default.bin"))
         # Each printer answers the identification query with its own serial number of this length.
         total = bench_update.wire_bytes(pkg, "ZP-BENCH-p0")
         limit = total * bench_update.BITS_PER_BYTE / BAUD
         print("== (d) zorven-cli, %d printers paced at %d baud, updated at once (natively)" % (PORTS, BAUD))
         print("  package: variant %d, %d image bytes; one printer's wire-time limit %.2f s" % (pkg.variant, pkg.length,
                                                                                               limit))
-        wall, cpu, summaries = run(cli, printer, pkg, work, ["--baud", str(BAUD)], PORTS, BAUD)
-        for i, (s, _) in enumerate(summaries):
-            print("  printer %d: %s, first byte to WAIT %.2f s" % (i, s.group(1), float(s.group(6))))
+        wall, cpu, updates = run(cli, printer, pkg, work, ["--baud", str(BAUD)], PORTS, BAUD)
+        for i, u in enumerate(updates):
+            print("  printer %d: %s, first byte to WAIT %.2f s" % (i, u["outcome"], u["seconds"]))
         print("  zorven-cli start to exit: %.2f s = %.3f x the limit" % (wall, wall / limit))
         print("  zorven-cli CPU %.2f s over %.2f s wall: %.2f %% per port" % (cpu, wall, 100 * cpu / wall / PORTS))
 
         print("== (e) zorven-cli, one printer answering at once (natively)")
-        wall, cpu, summaries = run(cli, printer, pkg, work, [], 1, BAUD)
-        ph = summaries[0][1]
-        print("  block phase: %s blocks in %s s: %s blocks/s, %s ms/block, %s bytes/s"
-              % (ph.group(1), ph.group(2), ph.group(3), ph.group(4), ph.group(5)))
+        wall, cpu, updates = run(cli, printer, pkg, work, [], 1, BAUD)
+        ph = updates[0]["block_phase"]
+        print("  " + bench_update.block_phase_text(ph))
         typical = []
         for size in bench_update.XMODEM_SIZES:
             runs = bench_update.xmodem_runs(size)
@@ -111,17 +96,17 @@ def main():
         else:
             steady = (bench_update.XMODEM_SIZES[1] - bench_update.XMODEM_SIZES[0]) / (typical[1] - typical[0])
             print("  XMODEM-1K CRC steady state: %.0f bytes/s" % steady)
-            print("  zorven-cli block phase / XMODEM steady state: %s / %.0f = %.2f"
-                  % (ph.group(5), steady, float(ph.group(5)) / steady))
+            print("  zorven-cli block phase / XMODEM steady state: %.0f / %.0f = %.2f"
+                  % (ph["bytes_per_s"], steady, ph["bytes_per_s"] / steady))
 
         print("== (f) zorven-cli, one printer paced at %d baud through the printer's USB adapter model (natively)"
               % BAUD)
         blocks = -(-pkg.length // bench_update.BLOCK)
         for ms in bench_update.USB_LATENCIES_MS:
             result = os.path.join(work, "usb.json")
-            wall, _, summaries = run(cli, printer, pkg, work, ["--baud", str(BAUD), "--usb-latency", str(ms)], 1, BAUD,
-                                     result)
-            update = float(summaries[0][0].group(6))
+            wall, _, updates = run(cli, printer, pkg, work, ["--baud", str(BAUD), "--usb-latency", str(ms)], 1, BAUD,
+                                   result)
+            update = updates[0]["seconds"]
             with open(result) as f:
                 t = json.load(f)[0]["link"]["turnaround_ms"]
             print("  latency timer %2d ms: first byte to WAIT %.3f s = %.4f x the limit; excess %.2f ms for each of %d "

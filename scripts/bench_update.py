@@ -6,7 +6,6 @@ import fcntl
 import filecmp
 import json
 import os
-import re
 import select
 import shutil
 import statistics
@@ -18,8 +17,11 @@ import termios
 import time
 import tty
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import harness  # noqa: E402
+from zorvenkit.checks import Failure, check
+from zorvenkit.logs import log_texts
+from zorvenkit.printer import DEFAULT_SERIAL
+from zorvenkit.procfs import cpu_seconds, find_unix_pid, status_figures, wineserver_pid
+from zorvenkit.wine import Session
 
 COM = 5
 BAUD = 115200
@@ -30,22 +32,9 @@ VERDICT = len("OK\r\n")      # the printer's reply to every accepted block
 CLOSING = len("WAIT\r\n")
 FRAMED_OVERHEAD = 7          # STX, length byte, two command/status characters, two checksum characters, LF
 MODEL = "VIRTUAL"            # the printer's identification reply is "<serial>;VIRTUAL"
-CLK_TCK = os.sysconf("SC_CLK_TCK")
 XMODEM_SIZES = (64 * 1024, 640 * 1024)
 UPDATE_DEADLINE_S = 600
 USB_LATENCIES_MS = (16, 1)   # an FTDI adapter's default latency timer, and the lowest it takes
-
-SUMMARY = re.compile(r"summary: (update ok|update failed); (\d+) bytes received, (\d+) blocks, (\d+) retries, "
-                     r"(\d+) CRC errors, ([0-9.]+) s")
-PHASE = re.compile(r"block phase: (\d+) blocks in ([0-9.]+) s, ([0-9.]+) blocks/s, ([0-9.]+) ms/block, "
-                   r"([0-9]+) bytes/s")
-LATENESS = re.compile(r"lateness: (\d+) replies, total ([0-9.-]+) ms, median ([0-9.-]+) us, p99 ([0-9.-]+) us, "
-                      r"max ([0-9.-]+) us")
-TURNS = re.compile(r"block turnaround: (\d+), median ([0-9.]+) us, p90 ([0-9.]+) us, p99 ([0-9.]+) us, "
-                   r"sum ([0-9.]+) ms; other turnarounds: (\d+), sum ([0-9.]+) ms; receive gaps: ([0-9.]+) ms")
-ACCOUNT = re.compile(r"accounting: wire (\d+) bytes ([0-9.]+) ms \+ lateness ([0-9.-]+) \+ turnarounds ([0-9.]+) "
-                     r"\+ ([0-9.]+) \+ gaps ([0-9.]+) = ([0-9.]+) ms of the update's ([0-9.]+) ms")
-
 
 def wire_bytes(pkg, serial):
     """Every byte of one update, both directions, with the printer answering at once.
@@ -72,137 +61,65 @@ def wire_bytes(pkg, serial):
     return n + CLOSING
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / CLK_TCK  # utime, stime
-
-
-def peak_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
-
-
-def wineserver_pid(prefix):
-    """The wineserver of this prefix, read from /proc (for CPU figures only)."""
-    for d in os.listdir("/proc"):
-        if not d.isdigit():
-            continue
-        try:
-            with open(f"/proc/{d}/cmdline", "rb") as f:
-                if not os.path.basename(f.read().split(b"\0")[0]).startswith(b"wineserver"):
-                    continue
-            with open(f"/proc/{d}/environ", "rb") as f:
-                if ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0"):
-                    return int(d)
-        except OSError:
-            continue
-    return None
-
-
-def program_pid(work, exe_name):
-    """The Wine process of the program copy in `work` (the harness starts it through Wine's
-    start-up programs, so its own process is found by its command line)."""
-    want = os.path.basename(work).encode()
-    for d in os.listdir("/proc"):
-        if not d.isdigit():
-            continue
-        try:
-            with open(f"/proc/{d}/cmdline", "rb") as f:
-                argv = f.read().split(b"\0")
-        except OSError:
-            continue
-        first = argv[0].replace(b"\\", b"/")
-        if first.endswith(b"/" + exe_name.encode()) and want in first:
-            return int(d)
-    return None
-
-
-def printer_figures(lines):
-    """The figures of the one update in these printer lines (summary, block phase, timing)."""
-    def find(rx):
-        return next((rx.search(l) for l in lines if rx.search(l)), None)
-    return dict(summary=find(SUMMARY), phase=find(PHASE), late=find(LATENESS), turns=find(TURNS),
-                account=find(ACCOUNT))
-
-
-def wait_summary(h, seen):
-    t0 = time.monotonic()
-    while time.monotonic() - t0 < UPDATE_DEADLINE_S:
-        if any(TURNS.search(l) for l in h.printer_log[seen:]):  # the printer's last line of an update
-            time.sleep(0.05)
-            return
-        time.sleep(0.05)
-    harness.check(False, "the printer reported no update")
-
-
 def update_run(h, printer_extra, speed):
-    """One update of the shipped package by the running program against a fresh printer."""
-    h.stop_printer()
-    h.start_printer(printer_extra)
-    pid = program_pid(h.work, h.exe_name)
-    harness.check(pid is not None, "the program's process was not found")
-    server = wineserver_pid(os.path.join(h.build, "wineprefix"))
+    """One update of the shipped package by the running program against a fresh printer; the
+    printer's figures of it under "update"."""
+    printer = h.start_printer(printer_extra)
+    pid = find_unix_pid(h.exe_suffix)
+    check(pid is not None, "the program's process was not found")
+    server = wineserver_pid(h.prefix)
     cpu0 = cpu_seconds(pid)
     srv0 = cpu_seconds(server) if server else None
-    seen = len(h.printer_log)  # the log list keeps earlier runs' lines: go by this printer's summary
     t0 = time.monotonic()
     h.run_update(f"COM{COM}", speed)
-    wait_summary(h, seen)
+    update = printer.wait_update(UPDATE_DEADLINE_S)
     h.must("wait-idle", 30)
     wall = time.monotonic() - t0
     cpu = cpu_seconds(pid) - cpu0
     srv = cpu_seconds(server) - srv0 if server else None
-    log = harness.log_texts(h.must("state")["log"])
-    harness.check(log[-2:] == ["Process finished.", ""], f"the update did not finish: {log[-6:]}")
+    log = log_texts(h.must("state")["log"])
+    check(log[-2:] == ["Process finished.", ""], f"the update did not finish: {log[-6:]}")
     h.stop_printer()
-    return dict(pkg=h.package, wall=wall, cpu=cpu, server_cpu=srv, peak=peak_kib(pid), pid=pid,
-                **printer_figures(h.printer_log[seen:]))
+    return dict(pkg=h.package, wall=wall, cpu=cpu, server_cpu=srv, peak=status_figures(pid)["hwm_kb"], pid=pid,
+                update=update)
 
 
 def floor_run(h, block_loop, printer_extra):
     """One update by the block loop (no dialog) against a fresh printer: the platform's floor."""
-    h.stop_printer()
-    h.start_printer(printer_extra)
-    seen = len(h.printer_log)
+    printer = h.start_printer(printer_extra)
     t0 = time.monotonic()
-    r = subprocess.run([h.wine_run, block_loop, f"COM{COM}", str(BAUD)], cwd=h.work, env=h.env(),
-                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=UPDATE_DEADLINE_S)
+    r = h.run_console([block_loop, f"COM{COM}", str(BAUD)], UPDATE_DEADLINE_S, stdin=subprocess.DEVNULL,
+                      capture_output=True, text=True)
     wall = time.monotonic() - t0
-    harness.check(r.returncode == 0, f"block loop failed: {r.stdout} {r.stderr}")
-    wait_summary(h, seen)
+    check(r.returncode == 0, f"block loop failed: {r.stdout} {r.stderr}")
+    update = printer.wait_update(UPDATE_DEADLINE_S)
     h.stop_printer()
-    return dict(pkg=h.package, wall=wall, **printer_figures(h.printer_log[seen:]))
+    return dict(pkg=h.package, wall=wall, update=update)
 
 
 def startup_once(h):
-    """Seconds from starting the program (through Wine's explorer, as the harness does) to its
+    """Seconds from starting the program (through Wine's explorer, as every test does) to its
     dialog shown and answering a message, as the driver's time-start command sees it. The driver
     is up before the program starts, and closes the dialog afterwards."""
     h.close_driver()
-    h.starts += 1
-    desktop = f"{os.path.basename(h.work)}-{h.starts}"
-    timer = h._spawn("timer", [h.wine_run, h.driver_exe, "--desktop", desktop, "--exe", h.exe_suffix,
-                               "time-start", "60"], cwd=h.work, env=h.env(), stdin=subprocess.DEVNULL,
-                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    desktop = h.new_desktop()
+    timer = h.start_driver(desktop, "time-start", "60", stdin=subprocess.DEVNULL)
     ready = timer.stdout.readline()
-    harness.check('"ready"' in ready, f"the timing driver did not start: {ready!r}")
-    env = h.env()
-    env.setdefault("WINEDEBUG", "-all,err+all")
-    win_path = "Z:" + os.path.join(h.work, h.exe_name).replace("/", "\\")
-    with open(os.path.join(h.work, "wine.log"), "ab") as log:
-        t0 = time.monotonic()
-        h.program = h._spawn("zorven", [h.wine_run, "explorer", f"/desktop={desktop},1024x768", win_path],
-                             cwd=h.work, env=env, stdout=log, stderr=log)
+    check('"ready"' in ready, f"the timing driver did not start: {ready!r}")
+    t0 = time.monotonic()
+    program = h.launch(desktop)
     answer = timer.stdout.readline()
     t1 = time.monotonic()
-    harness.check(answer and json.loads(answer).get("ok"), f"no dialog answered: {answer!r}")
+    check(answer and json.loads(answer).get("ok"), f"no dialog answered: {answer!r}")
     timer.wait(timeout=30)
-    h.program.wait(timeout=30)
+    program.wait(timeout=30)
     return t1 - t0
+
+
+def block_phase_text(ph):
+    """The block phase of one update as the printer counted it."""
+    return ("block phase: %d blocks in %.3f s: %.1f blocks/s, %.3f ms/block, %.0f bytes/s"
+            % (ph["blocks"], ph["seconds"], ph["blocks_per_s"], ph["ms_per_block"], ph["bytes_per_s"]))
 
 
 def med(values):
@@ -314,8 +231,7 @@ RUNS = 3
 
 
 def session(build, program, display=None):
-    h = harness.Session(argparse.Namespace(build_dir=build, program=program, com=COM, printer=None,
-                                           package=os.path.join(build, "packages", "default.bin")))
+    h = Session(build, COM, program=program, package=os.path.join(build, "packages", "default.bin"))
     if display:
         h.display = display
     else:
@@ -325,24 +241,25 @@ def session(build, program, display=None):
 
 def show_paced(name, r, limit):
     """One paced update: its time against the limit, and the printer's accounting of the excess."""
-    s, late, turns, acc = r["summary"], r["late"], r["turns"], r["account"]
-    update = float(s.group(6))
+    u = r["update"]
+    late, turns, acc = u["lateness"], u["turnaround"], u["accounting"]
+    update = u["seconds"]
     excess_ms = (update - limit) * 1000
     print("  %-8s %.3f s = %.4f x the limit; excess %.1f ms" % (name, update, update / limit, excess_ms))
-    if late and turns and acc:
-        block_sum, other_sum, gaps = float(turns.group(5)), float(turns.group(7)), float(turns.group(8))
-        late_sum = float(late.group(2))
+    if acc:
+        block_sum, other_sum, gaps = turns["sum_ms"], turns["others_sum_ms"], turns["gaps_ms"]
+        late_sum = late["total_ms"]
         rest = excess_ms - block_sum - other_sum - gaps - late_sum
-        print("           block turnaround (last verdict byte out to the next block's first byte read), %s blocks: "
-              "median %s us, p90 %s us, p99 %s us, sum %s ms"
-              % (turns.group(1), turns.group(2), turns.group(3), turns.group(4), turns.group(5)))
-        print("           excess %.1f ms = block turnarounds %.1f + other turnarounds %.1f (%s) + receive gaps %.1f "
-              "+ printer lateness %.1f (%s replies, median %s us, max %s us) + rest %.1f ms"
-              % (excess_ms, block_sum, other_sum, turns.group(6), gaps, late_sum, late.group(1), late.group(3),
-                 late.group(5), rest))
-        print("           printer's own count: wire %s bytes %s ms; accounted %s ms of %s ms"
-              % (acc.group(1), acc.group(2), acc.group(7), acc.group(8)))
-    return update, float(late.group(2)) if late else 0.0
+        print("           block turnaround (last verdict byte out to the next block's first byte read), %d blocks: "
+              "median %.1f us, p90 %.1f us, p99 %.1f us, sum %.3f ms"
+              % (turns["blocks"], turns["median_us"], turns["p90_us"], turns["p99_us"], block_sum))
+        print("           excess %.1f ms = block turnarounds %.1f + other turnarounds %.1f (%d) + receive gaps %.1f "
+              "+ printer lateness %.1f (%d replies, median %.1f us, max %.1f us) + rest %.1f ms"
+              % (excess_ms, block_sum, other_sum, turns["others"], gaps, late_sum, late["replies"], late["median_us"],
+                 late["max_us"], rest))
+        print("           printer's own count: wire %d bytes %.3f ms; accounted %.3f ms of %.3f ms"
+              % (acc["bytes"], acc["wire_ms"], acc["accounted_ms"], acc["update_ms"]))
+    return update, late["total_ms"]
 
 
 def paced_part(opts, after, programs, timed, block_loop, pkg, total, limit):
@@ -361,7 +278,7 @@ def paced_part(opts, after, programs, timed, block_loop, pkg, total, limit):
                     r = floor_run(h, block_loop, ["--baud", str(BAUD)])
                 else:
                     r = update_run(h, ["--baud", str(BAUD)], str(BAUD))
-            except harness.Failure as e:  # shown, and left out of the medians
+            except Failure as e:  # shown, and left out of the medians
                 print("  %-8s run failed: %s" % (n, e))
                 continue
             paced[n].append(show_paced(n, r, limit))
@@ -398,7 +315,7 @@ def usb_part(h, pkg, limit):
           "zorven.exe, once each" % BAUD)
     for ms in USB_LATENCIES_MS:
         r = update_run(h, ["--baud", str(BAUD), "--usb-latency", str(ms)], str(BAUD))
-        update = float(r["summary"].group(6))
+        update = r["update"]["seconds"]
         excess_ms = (update - limit) * 1000
         print("  latency timer %2d ms: %.3f s = %.4f x the limit; excess %.1f ms = %.2f ms for each of %d blocks"
               % (ms, update, update / limit, excess_ms, excess_ms / blocks, blocks))
@@ -447,7 +364,7 @@ def main():
             h.start_program()
 
         pkg = after.package
-        total = wire_bytes(pkg, harness.DEFAULT_SERIAL)
+        total = wire_bytes(pkg, DEFAULT_SERIAL)
         limit = total * BITS_PER_BYTE / BAUD
         if not opts.no_paced:
             paced_part(opts, after, programs, timed, block_loop, pkg, total, limit)
@@ -462,13 +379,12 @@ def main():
         inst_timed = update_run(timed, [], None)
         for n, v in inst.items():
             for r in v:
-                ph, t = r["phase"], r["turns"]
-                print("  %-8s block phase: %s blocks in %s s: %s blocks/s, %s ms/block, %s bytes/s; "
-                      "block turnaround median %s us, p99 %s us"
-                      % (n, ph.group(1), ph.group(2), ph.group(3), ph.group(4), ph.group(5),
-                         t.group(2) if t else "-", t.group(4) if t else "-"))
-        ph = inst_timed["phase"]
-        print("  timed    block phase: %s blocks in %s s: %s blocks/s" % (ph.group(1), ph.group(2), ph.group(3)))
+                ph, t = r["update"]["block_phase"], r["update"]["turnaround"]
+                print("  %-8s %s; block turnaround median %.1f us, p99 %.1f us"
+                      % (n, block_phase_text(ph), t["median_us"], t["p99_us"]))
+        ph = inst_timed["update"]["block_phase"]
+        print("  timed    block phase: %d blocks in %.3f s: %.1f blocks/s" % (ph["blocks"], ph["seconds"],
+                                                                            ph["blocks_per_s"]))
 
         with open(os.path.join(timed.work, "zorven-timed.txt")) as f:
             runs = f.read().split("run: ")[1:]
@@ -503,7 +419,7 @@ def main():
     print("  XMODEM-1K CRC steady state, medians of completed runs: (%d - %d) bytes / (%.3f - %.3f) s = %.0f bytes/s"
           % (XMODEM_SIZES[1], XMODEM_SIZES[0], typical[1], typical[0], steady))
     for n, v in inst.items():
-        ratios = [float(r["phase"].group(5)) / steady for r in v]
+        ratios = [r["update"]["block_phase"]["bytes_per_s"] / steady for r in v]
         print("  %-8s block phase / XMODEM steady state: %s; median %.2f, spread %.2f..%.2f"
               % (n, ", ".join("%.2f" % x for x in ratios), med(ratios), min(ratios), max(ratios)))
     return 0

@@ -12,6 +12,8 @@
 # (and, headless, selects that speed in the dialog); by default the line is as fast as the pty.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Python scripts import the shared test package tests/zorvenkit.
+export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}"
 
 bash scripts/setup.sh
 cmake --preset windows >/dev/null

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One update run of zorven.exe against the virtual printer, for scripts/run.sh.
 
-It uses the end-to-end harness (tests/e2e/harness.py) for the processes: Xvfb when there is no
+It uses a Wine session of tests/zorvenkit for the processes: Xvfb when there is no
 display, the printer on a pty linked to the build tree's COM5, the program in a fresh working
 directory, and zorven-driver.exe to read the dialog (and, headless, to pick COM5 and press START).
 Everything it starts it ends again by process id; the port link is removed.
@@ -9,41 +9,30 @@ Everything it starts it ends again by process id; the port link is removed.
 
 import argparse
 import os
-import re
-import shutil
 import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import harness  # noqa: E402
+from zorvenkit.checks import Failure
+from zorvenkit.logs import SPEEDS
+from zorvenkit.wine import Session
 
 COM = 5
-SUMMARY = re.compile(r"summary: (update ok|update failed); .*?, ([0-9.]+) s \((.*)\)$")
-SPEEDS = ("9600", "19200", "38400", "57600", "115200")
-
-
-def printer_summary(h):
-    for line in reversed(h.printer_log):
-        m = SUMMARY.search(line)
-        if m:
-            return m
-    return None
 
 
 def wait_for_update_end(h, deadline_s):
-    """Until the printer has ended an update (its summary line) and the dialog is idle again."""
+    """The printer's figures of the update once it has ended one and the dialog is idle again;
+    None if the program closed first or the time ran out."""
     end = time.time() + deadline_s
     while time.time() < end:
-        if printer_summary(h):
-            break
+        updates = h.printer.updates()
+        if updates:
+            h.cmd("wait-idle", 30)
+            return updates[-1]
         if h.program.poll() is not None:
-            return False
+            return None
         time.sleep(0.5)
-    else:
-        return False
-    h.cmd("wait-idle", 30)
-    return True
+    return None
 
 
 def main():
@@ -59,9 +48,7 @@ def main():
     if not os.path.exists(program):
         print(f"run: {program} was not built", file=sys.stderr)
         return 1
-    session_opts = argparse.Namespace(build_dir=build, program=program, com=COM, printer=None,
-                                      package=os.path.join(build, "packages", "default.bin"))
-    h = harness.Session(session_opts)
+    h = Session(build, COM, program=program, package=os.path.join(build, "packages", "default.bin"))
     headless = not os.environ.get("DISPLAY")
     out_dir = os.path.join(build, "run")
     os.makedirs(out_dir, exist_ok=True)
@@ -80,7 +67,8 @@ def main():
         else:
             print(f"run: zorven.exe is open on {h.display}: choose COM{COM}"
                   + (f" and {opts.baud} baud" if opts.baud else "") + ", then press START")
-        if not wait_for_update_end(h, opts.timeout):
+        update = wait_for_update_end(h, opts.timeout)
+        if update is None:
             print("run: no update ended (program closed or time-out)", file=sys.stderr)
             return 1
         state = h.must("state")
@@ -90,9 +78,8 @@ def main():
         prod = h.production_log()
         print("\nProduction log line (%s):" % os.path.join(h.work, "sn_build.txt"))
         print("  " + (prod.decode("latin-1").rstrip("\r\n") if prod else "(none: the update failed)"))
-        m = printer_summary(h)
-        print("\nUpdate time: %s s, as the printer saw it from the first byte to its last reply (%s)"
-              % (m.group(2), m.group(3)))
+        print("\nUpdate time: %.3f s, as the printer saw it from the first byte to its last reply (%s)"
+              % (update["seconds"], update["reason"]))
         try:
             if headless:
                 h.screenshot(shot)
@@ -104,14 +91,14 @@ def main():
             print("Screenshot: " + shot)
         except (subprocess.SubprocessError, OSError) as e:
             print(f"Screenshot: none ({e})")
-        ok = m.group(1) == "update ok" and prod is not None
+        ok = update["ok"] and prod is not None
         if headless:
             h.cmd("command", 2)  # Cancel: the dialog ends and with it the program
             h.wait_program_exit(30)
         else:
             print("\nrun: close the Zorven window to finish")
             h.program.wait()
-    except harness.Failure as e:
+    except Failure as e:
         print(f"run: {e}", file=sys.stderr)
     finally:
         h.close()

@@ -11,6 +11,8 @@
 # programs); its build tree is built first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Python scripts import the shared test package tests/zorvenkit.
+export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}"
 
 usage() { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 [ $# -ge 1 ] || usage

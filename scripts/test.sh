@@ -15,19 +15,10 @@ bash scripts/setup.sh
 # the shipped build in an emulated x86-64 machine; the 32-bit program's file checks (which run
 # nothing) run here.
 wine_preset="$(bash scripts/wine_preset.sh)"
-presets=(native native-asan native-tsan windows)
-if [ "$wine_preset" != windows ]; then presets+=("$wine_preset"); fi
-presets+=(fuzz)
-
-status=0
-for preset in "${presets[@]}"; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
 
 # One wineserver per Wine prefix for the whole run; each ended by its own prefix at the end.
 cleanup() {
-  for preset in "${presets[@]}"; do
+  for preset in windows "$wine_preset"; do
     if [ -d "build/$preset/wineprefix" ]; then
       WINEPREFIX="$PWD/build/$preset/wineprefix" wineserver -k 2>/dev/null || true
     fi
@@ -35,27 +26,29 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Each workflow preset configures, builds and tests one build tree (CMakePresets.json).
+status=0
+workflow() {
+  echo "== cmake --workflow --preset $1"
+  cmake --workflow --preset "$1" || status=1
+}
+
 for preset in native native-asan native-tsan; do
-  echo "== ctest --preset $preset"
-  ctest --preset "$preset" || status=1
+  workflow "$preset"
 done
 if [ "$wine_preset" = windows ]; then
-  echo "== ctest --preset windows"
-  ctest --preset windows || status=1
+  workflow windows
 else
   echo "== this kernel runs no 32-bit programs: the shipped 32-bit build's files are checked here,"
   echo "== the Windows tests run on the 64-bit build under wine64, then on the shipped build in an"
   echo "== emulated x86-64 machine"
-  echo "== ctest --preset windows-program-file"
-  ctest --preset windows-program-file || status=1
-  echo "== ctest --preset $wine_preset"
-  ctest --preset "$wine_preset" || status=1
+  workflow windows-program-file
+  workflow "$wine_preset"
   # Every other test of the shipped build. The machine is stopped after 40 minutes, which keeps
   # the whole run inside CI's 90 even when the machine's image is built first (about 7 minutes).
   echo "== the shipped 32-bit build in an emulated x86-64 machine: ctest --preset windows -LE program-file"
   ZORVEN_GUEST_TIMEOUT="${ZORVEN_GUEST_TIMEOUT:-2400}" bash scripts/test-shipped.sh -LE program-file || status=1
 fi
 # The fuzz targets last, alone: they keep both cores busy.
-echo "== ctest --preset fuzz"
-ctest --preset fuzz || status=1
+workflow fuzz
 exit $status

@@ -16,11 +16,15 @@ import pty
 import re
 import select
 import shutil
-import signal
 import stat
 import subprocess
 import sys
 import time
+
+from zorvenkit.checks import Failure, check
+from zorvenkit.printer import Printer
+from zorvenkit.record import BLOCK_SIZE
+from zorvenkit.station import interrupt_in_transfer
 
 ACCESS_CODE = "ZV4711"
 LOG_TAG = "ZORVEN-SAMPLE"
@@ -28,57 +32,9 @@ LOG_LINE = re.compile(r"^([^;\r\n]*);([^;\r\n]*);(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)
 RUN_LIMIT = 120  # seconds a whole run may take before the test gives up on it
 
 
-class Printer:
-    """zorven-printer on a pty of its own, ended by its id if it outlives the test."""
-
-    def __init__(self, program, work, name, args):
-        self.out = os.path.join(work, name + ".bin")
-        self.err_path = os.path.join(work, name + ".err")
-        self.err = open(self.err_path, "w")
-        self.proc = subprocess.Popen([program, "--once", "--out", self.out] + args,
-                                     stdout=subprocess.PIPE, stderr=self.err, text=True)
-        line = self.proc.stdout.readline()
-        if not line.startswith("PTY "):
-            raise RuntimeError("printer did not report its pty: %r" % line)
-        self.pty = line.split()[1]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.err.close()
-
-    def wait_exit(self, limit=20):
-        try:
-            return self.proc.wait(limit)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def stderr_text(self):
-        self.err.flush()
-        with open(self.err_path) as f:
-            return f.read()
-
-    def image(self):
-        if not os.path.exists(self.out):
-            return None
-        with open(self.out, "rb") as f:
-            return f.read()
-
-
-class Check:
-    def __init__(self):
-        self.failures = []
-
-    def that(self, ok, what):
-        if not ok:
-            self.failures.append(what)
-            print("FAIL:", what)
-        return ok
+def start_printer(work, name, args):
+    """A printer for one update, ended once the updater has closed the port."""
+    return Printer(ARGS.printer, work, name, args, once=True)
 
 
 def run_cli(args, cwd, limit=RUN_LIMIT):
@@ -107,25 +63,39 @@ def port_lines(stdout, port):
     return [l[len(prefix):].strip() for l in stdout.splitlines() if l.startswith(prefix)]
 
 
-def check_finished(check, printer, result, serial, image):
+def check_finished(printer, result, serial, image):
     """A port whose update finished: the image byte for byte, and its result entry."""
     # The printer writes the image out after its WAIT, and ends once the port is closed.
-    check.that(printer.wait_exit() == 0, "%s: printer did not end its update" % printer.pty)
-    check.that(printer.image() == image, "%s: image received differs from the package's" % printer.pty)
-    check.that(result["outcome"] == "finished", "%s: outcome %s" % (printer.pty, result["outcome"]))
-    check.that(result["serial_number"] == serial, "%s: serial %r" % (printer.pty, result["serial_number"]))
-    check.that(result["bytes_acknowledged"] == len(image), "%s: %d bytes acknowledged" %
-               (printer.pty, result["bytes_acknowledged"]))
-    check.that(any(l.endswith(" - Process finished.") for l in result["log"]), "%s: no finish in its log" % printer.pty)
-    check.that(re.match(r"^\d\d:\d\d:\d\d - Start\.\.\.$", result["log"][0]) is not None,
-               "%s: first log line %r" % (printer.pty, result["log"][0]))
+    check(printer.wait_exit() == 0, "%s: printer did not end its update" % printer.pty)
+    check(printer.image() == image, "%s: image received differs from the package's" % printer.pty)
+    check(result["outcome"] == "finished", "%s: outcome %s" % (printer.pty, result["outcome"]))
+    check(result["serial_number"] == serial, "%s: serial %r" % (printer.pty, result["serial_number"]))
+    check(result["bytes_acknowledged"] == len(image), "%s: %d bytes acknowledged" %
+          (printer.pty, result["bytes_acknowledged"]))
+    check(any(l.endswith(" - Process finished.") for l in result["log"]), "%s: no finish in its log" % printer.pty)
+    check(re.match(r"^\d\d:\d\d:\d\d - Start\.\.\.$", result["log"][0]) is not None,
+          "%s: first log line %r" % (printer.pty, result["log"][0]))
 
 
-def case_four_ports(check, image):
+def update_all(program, work, printers, serials, image):
+    """One run of `program` over every printer's port at 115200 baud: exit status 0, and each
+    port finished with the printer's serial number (in order) and the image."""
+    args = [program, "update", "--baud", "115200", "--json", "result.json"]
+    for p in printers:
+        args += ["--port", p.pty]
+    p = subprocess.run(args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
+    check(p.returncode == 0, "exit status %d: %s" % (p.returncode, p.stdout))
+    with open(os.path.join(work, "result.json")) as f:
+        results = json.load(f)
+    for pr, r, s in zip(printers, results, serials):
+        check_finished(pr, r, s, image)
+
+
+def case_four_ports(image):
     work = fresh_dir("four_ports")
     serials = ["ZP-4100%d" % i for i in range(4)]
     # One printer asks for some blocks again: they are acknowledged once.
-    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s] + (["--retry-every", "97"] if i == 2 else []))
+    printers = [start_printer(work, "p%d" % i, ["--serial", s] + (["--retry-every", "97"] if i == 2 else []))
                 for i, s in enumerate(serials)]
     try:
         ports = [p.pty for p in printers]
@@ -133,23 +103,30 @@ def case_four_ports(check, image):
         for p in ports:
             args += ["--port", p]
         rc, out, err = run_cli(args, work)
-        check.that(rc == 0, "exit status %d, stderr %r\n%s" % (rc, err, out))
-        check.that("\x1b" not in out, "control characters in output that is not a terminal")
+        check(rc == 0, "exit status %d, stderr %r\n%s" % (rc, err, out))
+        check("\x1b" not in out, "control characters in output that is not a terminal")
         with open(os.path.join(work, "result.json")) as f:
             results = json.load(f)
-        check.that([r["port"] for r in results] == ports, "result order %r" % [r["port"] for r in results])
+        check([r["port"] for r in results] == ports, "result order %r" % [r["port"] for r in results])
         for p, r, s in zip(printers, results, serials):
-            check_finished(check, p, r, s, image)
+            check_finished(p, r, s, image)
             # Every line of the port's run, as the result keeps it, was written whole with its prefix.
-            check.that(port_lines(out, p.pty) == [l for l in r["log"]], "%s: output lines differ from its log" % p.pty)
+            check(port_lines(out, p.pty) == [l for l in r["log"]], "%s: output lines differ from its log" % p.pty)
         logged = log_lines(work)
-        check.that(len(logged) == 4, "%d production log lines" % len(logged))
+        check(len(logged) == 4, "%d production log lines" % len(logged))
         fields = [LOG_LINE.match(l) for l in logged]
-        check.that(all(fields), "malformed production log line in %r" % logged)
-        if all(fields):
-            check.that(sorted(m.group(1) for m in fields) == serials, "serials logged %r" % logged)
-            check.that(all(m.group(2) == LOG_TAG for m in fields), "log tags %r" % logged)
-        check.that(not os.path.exists(os.path.join(work, "result.json.tmp")), "temporary result file left")
+        check(all(fields), "malformed production log line in %r" % logged)
+        check(sorted(m.group(1) for m in fields) == serials, "serials logged %r" % logged)
+        check(all(m.group(2) == LOG_TAG for m in fields), "log tags %r" % logged)
+        check(not os.path.exists(os.path.join(work, "result.json.tmp")), "temporary result file left")
+        # Each printer's own count of its update (its --summary): every block once, the asked-for
+        # ones twice.
+        blocks = -(-len(image) // BLOCK_SIZE)
+        for i, p in enumerate(printers):
+            u = p.updates()[-1]
+            figures = (u["ok"], u["bytes"], u["blocks"], u["retries"], u["block_phase"]["blocks"])
+            want = (True, len(image), blocks, blocks // 97 if i == 2 else 0, blocks)
+            check(figures == want, "%s: printer's summary %r, expected %r" % (p.pty, figures, want))
     finally:
         for p in printers:
             p.stop()
@@ -162,33 +139,39 @@ FAULTS = [
 ]
 
 
-def case_one_failing(check, image):
+def check_one_failing(name, rc, work, printers, image):
+    """The run over three good printers and, second, a faulty one."""
+    check(rc == 1, "%s: exit status %d" % (name, rc))
+    with open(os.path.join(work, "result.json")) as f:
+        results = json.load(f)
+    bad = results[1]
+    check(bad["outcome"] == "failed", "%s: faulty printer's outcome %s" % (name, bad["outcome"]))
+    check(not any("Process finished." in l for l in bad["log"]), "%s: faulty printer finished" % name)
+    good = [(p, r, "ZP-GOOD%d" % i) for i, (p, r) in enumerate(zip(printers[:1] + printers[2:],
+                                                                    results[:1] + results[2:]))]
+    for p, r, s in good:
+        check_finished(p, r, s, image)
+    logged = log_lines(work, "station-log.txt")
+    check(sorted(l.split(";")[0] for l in logged) == ["ZP-GOOD0", "ZP-GOOD1", "ZP-GOOD2"],
+          "%s: production log %r" % (name, logged))
+    check(not os.path.exists(os.path.join(work, "sn_build.txt")), "%s: default log written" % name)
+
+
+def case_one_failing(image):
     for name, fault in FAULTS:
-        before = len(check.failures)
         work = fresh_dir("one_failing_" + name)
-        printers = [Printer(ARGS.printer, work, "good%d" % i, ["--serial", "ZP-GOOD%d" % i]) for i in range(3)]
-        printers.insert(1, Printer(ARGS.printer, work, "bad", ["--serial", "ZP-BAD"] + fault))
+        printers = [start_printer(work, "good%d" % i, ["--serial", "ZP-GOOD%d" % i]) for i in range(3)]
+        printers.insert(1, start_printer(work, "bad", ["--serial", "ZP-BAD"] + fault))
         try:
             args = ["update", "--json", "result.json", "--baud", "57600", "--log", "station-log.txt"]
             for p in printers:
                 args += ["--port", p.pty]
             rc, out, err = run_cli(args, work)
-            check.that(rc == 1, "%s: exit status %d" % (name, rc))
-            with open(os.path.join(work, "result.json")) as f:
-                results = json.load(f)
-            bad = results[1]
-            check.that(bad["outcome"] == "failed", "%s: faulty printer's outcome %s" % (name, bad["outcome"]))
-            check.that(not any("Process finished." in l for l in bad["log"]), "%s: faulty printer finished" % name)
-            good = [(p, r, "ZP-GOOD%d" % i) for i, (p, r) in enumerate(zip(printers[:1] + printers[2:],
-                                                                            results[:1] + results[2:]))]
-            for p, r, s in good:
-                check_finished(check, p, r, s, image)
-            logged = log_lines(work, "station-log.txt")
-            check.that(sorted(l.split(";")[0] for l in logged) == ["ZP-GOOD0", "ZP-GOOD1", "ZP-GOOD2"],
-                       "%s: production log %r" % (name, logged))
-            check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "%s: default log written" % name)
-            if len(check.failures) > before:
+            try:
+                check_one_failing(name, rc, work, printers, image)
+            except Failure:
                 print(out)
+                raise
         finally:
             for p in printers:
                 p.stop()
@@ -197,33 +180,25 @@ def case_one_failing(check, image):
 V3_PRINTER = ["--variant", "3", "--scramble", "1"]
 
 
-def case_variant3_retry(check, image):
+def case_variant3_retry(image):
     """Variant 3 on four ports, two of whose printers refuse the scrambled frame: their runs retry
     with the plain frame, which changes the record they run from, while the other two must still
     send the scrambled one."""
     with open(ARGS.v3_image, "rb") as f:
         v3_image = f.read()
     work = fresh_dir("variant3_retry")
-    printers = [Printer(ARGS.printer, work, "p%d" % i, V3_PRINTER + (["--refuse-first"] if i % 2 else []))
+    printers = [start_printer(work, "p%d" % i, V3_PRINTER + (["--refuse-first"] if i % 2 else []))
                 for i in range(4)]
     try:
-        args = ["update", "--baud", "115200", "--json", "result.json"]
-        for p in printers:
-            args += ["--port", p.pty]
-        p = subprocess.run([ARGS.v3_cli] + args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
-        check.that(p.returncode == 0, "exit status %d: %s" % (p.returncode, p.stdout))
-        with open(os.path.join(work, "result.json")) as f:
-            results = json.load(f)
-        for pr, r in zip(printers, results):
-            # Variant 3 asks for no serial number.
-            check_finished(check, pr, r, "", v3_image)
-        check.that(len(log_lines(work)) == 4, "production log %r" % log_lines(work))
+        # Variant 3 asks for no serial number.
+        update_all(ARGS.v3_cli, work, printers, [""] * 4, v3_image)
+        check(len(log_lines(work)) == 4, "production log %r" % log_lines(work))
     finally:
         for p in printers:
             p.stop()
 
 
-def case_ctrl_c(check, image):
+def case_ctrl_c(image):
     """Ctrl-C with one run in its transfer and one waiting for a silent printer's handshake reply:
     both stop where the dialog's STOP stops them, both ports are closed, nothing is logged."""
     work = fresh_dir("ctrl_c")
@@ -231,77 +206,63 @@ def case_ctrl_c(check, image):
         image = f.read()
     # Paced at 19200 baud the transfer takes half a minute: Ctrl-C arrives during it. Variant 3
     # asks for no serial number, whose reply a paced line would deliver late.
-    transfer = Printer(ARGS.printer, work, "transfer", V3_PRINTER + ["--baud", "19200"])
-    silent = Printer(ARGS.printer, work, "silent", V3_PRINTER + ["--silent", "handshake"])
+    transfer = start_printer(work, "transfer", V3_PRINTER + ["--baud", "19200"])
+    silent = start_printer(work, "silent", V3_PRINTER + ["--silent", "handshake"])
     printers = [transfer, silent]
+    cli = None
     try:
         args = ["update", "--json", "result.json", "--baud", "19200", "--port", transfer.pty, "--port", silent.pty]
         cli = subprocess.Popen([ARGS.v3_cli] + args, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                text=True)
-        # The transfer is under way once the announce line was answered; the printers count the
-        # blocks they took.
-        deadline = time.monotonic() + 60
-        lines = []
-        while time.monotonic() < deadline:
-            line = cli.stdout.readline()
-            if not line:
-                break
-            lines.append(line)
-            if line.startswith(transfer.pty + ":") and line.rstrip().endswith(" - OK"):
-                break
-        check.that(lines and lines[-1].rstrip().endswith(" - OK"), "transfer did not start: %r" % lines)
-        time.sleep(2)
-        cli.send_signal(signal.SIGINT)
-        try:
-            rest, err = cli.communicate(timeout=60)
-        except subprocess.TimeoutExpired:
-            cli.kill()
-            rest, err = cli.communicate()
-            check.that(False, "no exit after SIGINT")
-        out = "".join(lines) + rest
-        check.that(cli.returncode == 130, "exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
-        check.that(any(l.endswith(" - Process stopped.") for l in port_lines(out, transfer.pty)),
-                   "no \"Process stopped.\" in %r" % port_lines(out, transfer.pty))
+        # The transfer is under way once the announce line was answered.
+        out, err = interrupt_in_transfer(
+            cli, lambda l: l.startswith(transfer.pty + ":") and l.rstrip().endswith(" - OK"), 60)
+        check(cli.returncode == 130, "exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
+        check(any(l.endswith(" - Process stopped.") for l in port_lines(out, transfer.pty)),
+              "no \"Process stopped.\" in %r" % port_lines(out, transfer.pty))
         # Stopped in the handshake, the run ends as the driver ends a failed handshake.
-        check.that(any(l.endswith(" - No communication.") for l in port_lines(out, silent.pty)),
-                   "silent port: %r" % port_lines(out, silent.pty))
+        check(any(l.endswith(" - No communication.") for l in port_lines(out, silent.pty)),
+              "silent port: %r" % port_lines(out, silent.pty))
         # The ports were closed: a printer serving one update ends when its pty hangs up.
         for p in printers:
-            check.that(p.wait_exit() == 0, "%s: printer still running" % p.pty)
-        check.that("the updater closed the port" in transfer.stderr_text(), "transfer: printer did not see the close")
-        check.that(log_lines(work) == [], "production log written for a stopped run: %r" % log_lines(work))
+            check(p.wait_exit() == 0, "%s: printer still running" % p.pty)
+        check(transfer.updates()[-1]["reason"] == "the updater closed the port", "transfer: printer did not see the close")
+        check(log_lines(work) == [], "production log written for a stopped run: %r" % log_lines(work))
         with open(os.path.join(work, "result.json")) as f:
             results = json.load(f)
-        check.that([r["outcome"] for r in results] == ["stopped", "stopped"], "outcomes %r" %
-                   [r["outcome"] for r in results])
-        check.that(0 < results[0]["bytes_acknowledged"] < len(image), "bytes acknowledged %r" %
-                   results[0]["bytes_acknowledged"])
-        check.that(results[1]["bytes_acknowledged"] == 0, "silent port acknowledged %r" %
-                   results[1]["bytes_acknowledged"])
+        check([r["outcome"] for r in results] == ["stopped", "stopped"], "outcomes %r" %
+              [r["outcome"] for r in results])
+        check(0 < results[0]["bytes_acknowledged"] < len(image), "bytes acknowledged %r" %
+              results[0]["bytes_acknowledged"])
+        check(results[1]["bytes_acknowledged"] == 0, "silent port acknowledged %r" %
+              results[1]["bytes_acknowledged"])
     finally:
+        if cli is not None and cli.poll() is None:
+            cli.kill()
+            cli.wait()
         for p in printers:
             p.stop()
 
 
-def case_busy_port(check, image):
+def case_busy_port(image):
     work = fresh_dir("busy_port")
-    printer = Printer(ARGS.printer, work, "held", [])
+    printer = start_printer(work, "held", [])
     # Another program holds the port, as serial programs do: an exclusive lock on the open device.
     holder = os.open(printer.pty, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
     try:
         fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
         rc, out, err = run_cli(["update", "--port", printer.pty, "--port", "/dev/zorven-no-such-port",
                                 "--json", "result.json"], work)
-        check.that(rc == 1, "exit status %d" % rc)
+        check(rc == 1, "exit status %d" % rc)
         held = port_lines(out, printer.pty)
-        check.that(any(l.endswith(" - Error opening serial port.") for l in held), "no open error in %r" % held)
-        check.that(any("busy" in l and "another program" in l for l in held), "no plain reason in %r" % held)
+        check(any(l.endswith(" - Error opening serial port.") for l in held), "no open error in %r" % held)
+        check(any("busy" in l and "another program" in l for l in held), "no plain reason in %r" % held)
         missing = port_lines(out, "/dev/zorven-no-such-port")
-        check.that(any("No such device" in l for l in missing), "no reason for the missing port in %r" % missing)
+        check(any("No such device" in l for l in missing), "no reason for the missing port in %r" % missing)
         with open(os.path.join(work, "result.json")) as f:
             results = json.load(f)
-        check.that("busy" in results[0].get("error", ""), "no reason in the result: %r" % results[0])
-        check.that(results[0]["outcome"] == "failed", "outcome %r" % results[0]["outcome"])
+        check("busy" in results[0].get("error", ""), "no reason in the result: %r" % results[0])
+        check(results[0]["outcome"] == "failed", "outcome %r" % results[0]["outcome"])
     finally:
         os.close(holder)
         printer.stop()
@@ -318,33 +279,33 @@ USAGE = [
 ]
 
 
-def case_usage(check, image):
+def case_usage(image):
     work = fresh_dir("usage")
-    printer = Printer(ARGS.printer, work, "idle", [])
+    printer = start_printer(work, "idle", [])
     try:
         for args, needle in USAGE:
             args = [printer.pty if a == "@PTY" else a for a in args]
             rc, out, err = run_cli(args, work, limit=30)
-            check.that(rc == 2, "%r: exit status %d" % (args, rc))
-            check.that(out == "", "%r: output %r" % (args, out))
-            check.that(err.count("\n") == 1 and needle in err, "%r: not one line naming %r: %r" % (args, needle, err))
-            check.that(os.listdir(work) == ["idle.err"], "%r: files made: %r" % (args, os.listdir(work)))
+            check(rc == 2, "%r: exit status %d" % (args, rc))
+            check(out == "", "%r: output %r" % (args, out))
+            check(err.count("\n") == 1 and needle in err, "%r: not one line naming %r: %r" % (args, needle, err))
+            check(os.listdir(work) == ["idle.err"], "%r: files made: %r" % (args, os.listdir(work)))
         # Nothing was opened: the printer never saw an updater.
-        check.that("identification query" not in printer.stderr_text(), "a usage error reached the printer")
+        check("identification query" not in printer.stderr_text(), "a usage error reached the printer")
         rc, out, err = run_cli(["--help"], work, limit=30)
-        check.that(rc == 0 and "Example" in out and "update" in out, "--help: %d %r" % (rc, out))
+        check(rc == 0 and "Example" in out and "update" in out, "--help: %d %r" % (rc, out))
         # Every port offered is a serial device that exists.
         rc, out, err = run_cli(["ports"], work, limit=30)
-        check.that(rc == 0, "ports: exit status %d" % rc)
+        check(rc == 0, "ports: exit status %d" % rc)
         for name in out.splitlines():
-            check.that(os.path.exists(name) and stat.S_ISCHR(os.stat(name).st_mode), "ports offers %r" % name)
+            check(os.path.exists(name) and stat.S_ISCHR(os.stat(name).st_mode), "ports offers %r" % name)
     finally:
         printer.stop()
 
 
-def case_info(check, image):
+def case_info(image):
     p = subprocess.run([ARGS.info_cli, "info"], capture_output=True, text=True, timeout=30)
-    check.that(p.returncode == 0, "info exit status %d" % p.returncode)
+    check(p.returncode == 0, "info exit status %d" % p.returncode)
     shown = dict(re.match(r"^([^:]+):\s+(.*)$", l).groups() for l in p.stdout.splitlines())
     with open(ARGS.info_image, "rb") as f:
         data = f.read()
@@ -352,37 +313,29 @@ def case_info(check, image):
     expected["image SHA-256"] = hashlib.sha256(data).hexdigest()
     expected["image length"] = "%d bytes" % len(data)
     for key, value in expected.items():
-        check.that(shown.get(key) == value, "info %s: %r, expected %r" % (key, shown.get(key), value))
-    check.that(ARGS.info_access_code not in p.stdout, "info shows the access code")
+        check(shown.get(key) == value, "info %s: %r, expected %r" % (key, shown.get(key), value))
+    check(ARGS.info_access_code not in p.stdout, "info shows the access code")
     # The default program's digest is that of the bytes its printers receive.
     p = subprocess.run([ARGS.cli, "info"], capture_output=True, text=True, timeout=30)
-    check.that("image SHA-256:    " + hashlib.sha256(image).hexdigest() in p.stdout, "default digest: %r" % p.stdout)
+    check("image SHA-256:    " + hashlib.sha256(image).hexdigest() in p.stdout, "default digest: %r" % p.stdout)
 
 
-def case_paced_query(check, image):
+def case_paced_query(image):
     """Variant 4 over lines paced at 115200 baud: the rest of each identification reply arrives
     after the query has read the serial number, and must not be taken for the handshake's reply."""
     with open(ARGS.v4_small_image, "rb") as f:
         small = f.read()
     work = fresh_dir("paced_query")
     serials = ["ZP-PACED%d" % i for i in range(2)]
-    printers = [Printer(ARGS.printer, work, "p%d" % i, ["--serial", s, "--baud", "115200"]) for i, s in enumerate(serials)]
+    printers = [start_printer(work, "p%d" % i, ["--serial", s, "--baud", "115200"]) for i, s in enumerate(serials)]
     try:
-        args = [ARGS.v4_small_cli, "update", "--baud", "115200", "--json", "result.json"]
-        for p in printers:
-            args += ["--port", p.pty]
-        p = subprocess.run(args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
-        check.that(p.returncode == 0, "exit status %d: %s" % (p.returncode, p.stdout))
-        with open(os.path.join(work, "result.json")) as f:
-            results = json.load(f)
-        for pr, r, s in zip(printers, results, serials):
-            check_finished(check, pr, r, s, small)
+        update_all(ARGS.v4_small_cli, work, printers, serials, small)
     finally:
         for p in printers:
             p.stop()
 
 
-def run_usb_printers(check, runs, speed):
+def run_usb_printers(runs, speed):
     """Each (program, image, printer options, serial) updates one printer behind a USB adapter
     model (16 ms latency timer) on a line paced at `speed`; all runs at once."""
     work = fresh_dir("usb_%s" % speed)
@@ -391,9 +344,8 @@ def run_usb_printers(check, runs, speed):
         for i, (program, img, args, serial) in enumerate(runs):
             # Variants 2 and 3 ask for no serial number: the printer keeps its own, unasked.
             serial_args = ["--serial", serial] if serial else []
-            pr = Printer(ARGS.printer, work, "u%d" % i,
-                         args + serial_args + ["--usb-latency", "16", "--baud", str(speed),
-                                               "--summary", os.path.join(work, "u%d-summary.json" % i)])
+            pr = start_printer(work, "u%d" % i,
+                         args + serial_args + ["--usb-latency", "16", "--baud", str(speed)])
             printers.append(pr)
             json_path = os.path.join(work, "u%d.json" % i)
             procs.append((subprocess.Popen([program, "update", "--baud", str(speed), "--port", pr.pty,
@@ -401,17 +353,16 @@ def run_usb_printers(check, runs, speed):
                                            stderr=subprocess.STDOUT, text=True), json_path))
         for (proc, json_path), pr, (program, img, args, serial) in zip(procs, printers, runs):
             out, _ = proc.communicate(timeout=RUN_LIMIT)
-            check.that(proc.returncode == 0, "%s %s: exit status %d: %s" % (program, args, proc.returncode, out))
+            check(proc.returncode == 0, "%s %s: exit status %d: %s" % (program, args, proc.returncode, out))
             with open(json_path) as f:
                 result = json.load(f)[0]
-            check_finished(check, pr, result, serial, img)
-            check_usb_link(check, result, "--retry-every" in args)
+            check_finished(pr, result, serial, img)
+            check_usb_link(result, "--retry-every" in args)
             # The printer's own count of the same update, from its summary file.
-            with open(os.path.join(work, "u%d-summary.json" % runs.index((program, img, args, serial)))) as f:
-                u = json.load(f)["updates"][-1]
-            check.that((u["outcome"], u["bytes"], u["retries"]) == ("update ok", len(img), result["link"]["retries"]),
-                       "%s: printer's summary %s, %s, %s retries; zorven-cli's result %s retries" %
-                       (pr.pty, u["outcome"], u["bytes"], u["retries"], result["link"]["retries"]))
+            u = pr.wait_update(RUN_LIMIT)
+            check((u["outcome"], u["bytes"], u["retries"]) == ("update ok", len(img), result["link"]["retries"]),
+                  "%s: printer's summary %s, %s, %s retries; zorven-cli's result %s retries" %
+                  (pr.pty, u["outcome"], u["bytes"], u["retries"], result["link"]["retries"]))
     finally:
         for proc, _ in procs:
             if proc.poll() is None:
@@ -421,22 +372,22 @@ def run_usb_printers(check, runs, speed):
             p.stop()
 
 
-def check_usb_link(check, result, retries_asked):
+def check_usb_link(result, retries_asked):
     """What the result says of a line through the USB adapter model on a pty: no latency timer
     to read, no low latency granted, every verdict held back by the model's 16 ms timer, and
     the RETRY verdicts counted."""
     link, where = result["link"], result["port"]
-    check.that(link["latency_timer_ms"] is None, "%s: latency timer %r on a pty" % (where, link["latency_timer_ms"]))
-    check.that(link["low_latency"] is False, "%s: low latency granted on a pty" % where)
+    check(link["latency_timer_ms"] is None, "%s: latency timer %r on a pty" % (where, link["latency_timer_ms"]))
+    check(link["low_latency"] is False, "%s: low latency granted on a pty" % where)
     t = link["turnaround_ms"]
-    check.that(t is not None and 15.0 <= t["median"] <= t["p95"] <= t["max"],
-               "%s: turnaround %r, while the adapter holds each verdict 16 ms" % (where, t))
+    check(t is not None and 15.0 <= t["median"] <= t["p95"] <= t["max"],
+          "%s: turnaround %r, while the adapter holds each verdict 16 ms" % (where, t))
     retry_lines = sum(1 for l in result["log"] if l.endswith(" - RETRY"))
-    check.that(link["retries"] == retry_lines, "%s: %d retries, %d RETRY lines" % (where, link["retries"], retry_lines))
-    check.that((link["retries"] > 0) == retries_asked, "%s: %d retries" % (where, link["retries"]))
+    check(link["retries"] == retry_lines, "%s: %d retries, %d RETRY lines" % (where, link["retries"], retry_lines))
+    check((link["retries"] > 0) == retries_asked, "%s: %d retries" % (where, link["retries"]))
 
 
-def case_usb_variants(check, image):
+def case_usb_variants(image):
     """Every protocol variant through a USB adapter's packets at the line speed given."""
     runs = []
     for spec in ARGS.usb_cli:
@@ -449,17 +400,17 @@ def case_usb_variants(check, image):
             img = f.read()
         serial = "ZP-USB-" + name.upper() if variant in "014" else ""
         runs.append((program, img, args, serial))
-    run_usb_printers(check, runs, ARGS.speed)
+    run_usb_printers(runs, ARGS.speed)
 
 
-def case_usb_late_query_end(check, image):
+def case_usb_late_query_end(image):
     """The identification reply's end (checksum characters and LF) 0.25 s late, 0.6 s late and
     never: a healthy printer is updated, and the end is not taken for the handshake's reply."""
     with open(ARGS.v4_small_image, "rb") as f:
         small = f.read()
     runs = [(ARGS.v4_small_cli, small, extra, "ZP-END%d" % i) for i, extra in enumerate(
         [["--query-end-late", "250"], ["--query-end-late", "600"], ["--query-end-never"]])]
-    run_usb_printers(check, runs, ARGS.speed)
+    run_usb_printers(runs, ARGS.speed)
 
 
 def terminal_rows(stream):
@@ -496,14 +447,14 @@ def terminal_rows(stream):
     return ["".join(r) for r in rows]
 
 
-def case_live_terminal(check, image):
+def case_live_terminal(image):
     """On a terminal the live line is redrawn below the log lines: once the sequences are
     applied, the screen shows each log line as it is, with nothing left over from a longer live
     line it was written over, and the port's outcome below them."""
     with open(ARGS.v4_small_image, "rb") as f:
         small = f.read()
     work = fresh_dir("live_terminal")
-    printer = Printer(ARGS.printer, work, "p", ["--serial", "ZP-LIVE", "--baud", "115200"])
+    printer = start_printer(work, "p", ["--serial", "ZP-LIVE", "--baud", "115200"])
     master, slave = pty.openpty()
     try:
         proc = subprocess.Popen([ARGS.v4_small_cli, "update", "--baud", "115200", "--port", printer.pty,
@@ -523,13 +474,13 @@ def case_live_terminal(check, image):
                 break
             stream += data
         code = proc.wait(10)
-        check.that(code == 0, "exit status %d: %r" % (code, proc.stderr.read()))
+        check(code == 0, "exit status %d: %r" % (code, proc.stderr.read()))
         with open(os.path.join(work, "result.json")) as f:
             result = json.load(f)[0]
-        check_finished(check, printer, result, "ZP-LIVE", small)
+        check_finished(printer, result, "ZP-LIVE", small)
         rows = terminal_rows(stream.decode("latin-1"))
         expected = result["log"] + ["%s %s" % (printer.pty, result["outcome"]), ""]
-        check.that(rows == expected, "the terminal shows %r, not %r" % (rows, expected))
+        check(rows == expected, "the terminal shows %r, not %r" % (rows, expected))
     finally:
         if slave is not None:
             os.close(slave)
@@ -537,17 +488,17 @@ def case_live_terminal(check, image):
         printer.stop()
 
 
-def case_empty_package(check, image):
+def case_empty_package(image):
     """A program whose package is empty says so, as the dialog's START does, and opens nothing."""
     work = fresh_dir("empty_package")
-    printer = Printer(ARGS.printer, work, "idle", [])
+    printer = start_printer(work, "idle", [])
     try:
         for args in (["update", "--port", printer.pty], ["info"]):
             p = subprocess.run([ARGS.empty_cli] + args, cwd=work, capture_output=True, text=True, timeout=30)
-            check.that(p.returncode == 1, "%r: exit status %d" % (args, p.returncode))
-            check.that("No data found in file." in p.stderr, "%r: %r" % (args, p.stderr))
-        check.that("identification query" not in printer.stderr_text(), "the empty package reached the printer")
-        check.that(not os.path.exists(os.path.join(work, "sn_build.txt")), "production log written")
+            check(p.returncode == 1, "%r: exit status %d" % (args, p.returncode))
+            check("No data found in file." in p.stderr, "%r: %r" % (args, p.stderr))
+        check("identification query" not in printer.stderr_text(), "the empty package reached the printer")
+        check(not os.path.exists(os.path.join(work, "sn_build.txt")), "production log written")
     finally:
         printer.stop()
 
@@ -575,9 +526,10 @@ def main():
     os.makedirs(ARGS.work, exist_ok=True)
     with open(ARGS.image, "rb") as f:
         image = f.read()
-    check = Check()
-    globals()["case_" + ARGS.case](check, image)
-    if check.failures:
+    try:
+        globals()["case_" + ARGS.case](image)
+    except Failure as e:
+        print("FAIL:", e)
         return 1
     print("ok:", ARGS.case)
     return 0

@@ -5,141 +5,85 @@ and the JSON result. Then Ctrl-C (SIGINT to the Wine process, which Wine hands t
 control handler) during a transfer over a line paced at 115200 baud: "Process stopped.", exit
 status 130, no production log line.
 
-usage: wine_cli_check.py WINE_RUN ZORVEN_CLI_EXE ZORVEN_PRINTER PORTS_DIR COMn IMAGE WORK_DIR
+usage: wine_cli_check.py BUILD_DIR ZORVEN_CLI_EXE ZORVEN_PRINTER COM_NUMBER IMAGE WORK_DIR
 """
 import json
 import os
-import shutil
-import signal
 import subprocess
 import sys
-import time
+
+from zorvenkit.checks import Failure, check
+from zorvenkit.station import interrupt_in_transfer
+from zorvenkit.wine import Session
 
 RUN_LIMIT = 300  # seconds, the first start of a fresh Wine prefix included
 SERIAL = "ZP-WINE-0001"
 
 
+def results_of(h):
+    path = os.path.join(h.work, "result.json")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        return json.load(f)
+
+
+def whole_update(h, exe, image):
+    printer = h.start_printer(["--once"], serial=SERIAL)
+    com = h.port_name
+    proc = h.run_console([exe, "update", "--port", com, "--baud", "115200", "--json", "result.json"], RUN_LIMIT,
+                         capture_output=True, text=True, errors="replace")
+    print(proc.stdout, end="")
+    check(proc.returncode == 0, "exit status %d, stderr %r" % (proc.returncode, proc.stderr))
+    check("\x1b" not in proc.stdout, "control characters in output that is not a terminal")
+    # The printer writes the image out after its WAIT, and ends once the port is closed.
+    check(printer.wait_exit(30) is not None, "the printer did not end its update")
+    got = printer.image()
+    check(got == image, "image received differs from the package's (%s bytes)" % (None if got is None else len(got)))
+    log = h.production_log()
+    lines = log.split(b"\r\n")[:-1] if log else []
+    check(len(lines) == 1 and lines[0].startswith(SERIAL.encode() + b";"), "production log %r" % lines)
+    results = results_of(h)
+    check(results is not None and [(r["port"], r["outcome"], r["serial_number"], r["bytes_acknowledged"])
+                                   for r in results] == [(com, "finished", SERIAL, len(image))],
+          "result %r" % results)
+    # A COM port of Wine's has no FTDI driver behind it: no latency timer, no low latency; every
+    # block was answered, none with RETRY.
+    link = results[0].get("link") or {}
+    t = link.get("turnaround_ms") or {}
+    check(link.get("latency_timer_ms", 0) is None and link.get("low_latency") is False and link.get("retries") == 0
+          and 0 <= t.get("median", -1) <= t.get("p95", -1) <= t.get("max", -1), "link %r" % link)
+
+
+def stopped_update(h, exe):
+    h.start_printer(["--once", "--baud", "115200"], serial=SERIAL)
+    cli = h.spawn("zorven-cli", [h.wine_run, exe, "update", "--port", h.port_name, "--baud", "115200", "--json",
+                                 "result.json"], cwd=h.work, env=h.env(), stdout=subprocess.PIPE,
+                  stderr=subprocess.PIPE, text=True, errors="replace")
+    out, err = interrupt_in_transfer(cli, lambda l: l.rstrip().endswith(" - OK"), RUN_LIMIT)
+    print(out, end="")
+    check(cli.returncode == 130, "exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
+    check(any(l.endswith(" - Process stopped.") for l in out.splitlines()), "no \"Process stopped.\"")
+    check(h.production_log() is None, "production log written for a stopped run")
+    results = results_of(h)
+    check(results is not None and [r["outcome"] for r in results] == ["stopped"], "result %r" % results)
+
+
 def main():
-    wine_run, exe, printer_exe, ports, com, image_path, work = sys.argv[1:8]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    os.makedirs(ports, exist_ok=True)
-    link = os.path.join(ports, com)
-    if os.path.lexists(link):
-        os.remove(link)
-    received = os.path.join(work, "received.bin")
-    with open(os.path.join(work, "printer.err"), "w") as err:
-        printer = subprocess.Popen([printer_exe, "--link", link, "--once", "--serial", SERIAL, "--out", received],
-                                   stdout=subprocess.DEVNULL, stderr=err)
-    failures = []
+    build, exe, printer_exe, com, image_path, work = sys.argv[1:7]
+    with open(image_path, "rb") as f:
+        image = f.read()
     try:
-        end = time.monotonic() + 10
-        while not os.path.islink(link) and time.monotonic() < end:
-            time.sleep(0.05)
-        if not os.path.islink(link):
-            print("FAIL: the printer made no port link")
-            return 1
-        proc = subprocess.run([wine_run, exe, "update", "--port", com, "--baud", "115200", "--json", "result.json"],
-                              cwd=work, capture_output=True, text=True, errors="replace", timeout=RUN_LIMIT)
-        print(proc.stdout, end="")
-        if proc.returncode != 0:
-            failures.append("exit status %d, stderr %r" % (proc.returncode, proc.stderr))
-        if "\x1b" in proc.stdout:
-            failures.append("control characters in output that is not a terminal")
-        with open(image_path, "rb") as f:
-            image = f.read()
-        # The printer writes the image out after its WAIT, and ends once the port is closed.
-        try:
-            printer.wait(30)
-        except subprocess.TimeoutExpired:
-            failures.append("the printer did not end its update")
-        got = open(received, "rb").read() if os.path.exists(received) else None
-        if got != image:
-            failures.append("image received differs from the package's (%s bytes)" % (None if got is None else len(got)))
-        log = os.path.join(work, "sn_build.txt")
-        lines = open(log, "rb").read().split(b"\r\n")[:-1] if os.path.exists(log) else []
-        if len(lines) != 1 or not lines[0].startswith(SERIAL.encode() + b";"):
-            failures.append("production log %r" % lines)
-        result_path = os.path.join(work, "result.json")
-        results = json.load(open(result_path)) if os.path.exists(result_path) else None
-        if results is None or [(r["port"], r["outcome"], r["serial_number"], r["bytes_acknowledged"]) for r in results] != \
-                [(com, "finished", SERIAL, len(image))]:
-            failures.append("result %r" % results)
-        else:
-            # A COM port of Wine's has no FTDI driver behind it: no latency timer, no low latency;
-            # every block was answered, none with RETRY.
-            line = results[0].get("link") or {}
-            t = line.get("turnaround_ms") or {}
-            if line.get("latency_timer_ms", 0) is not None or line.get("low_latency") is not False or \
-                    line.get("retries") != 0 or not 0 <= t.get("median", -1) <= t.get("p95", -1) <= t.get("max", -1):
-                failures.append("link %r" % line)
-    finally:
-        end_printer(printer, link)
-    if not failures:
-        failures += stop_run(wine_run, exe, printer_exe, link, com, work)
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
-
-
-def end_printer(printer, link):
-    """Ends the virtual printer this check started (by its process) and removes its port link."""
-    if printer.poll() is None:
-        printer.send_signal(signal.SIGTERM)
-        try:
-            printer.wait(10)
-        except subprocess.TimeoutExpired:
-            printer.kill()
-            printer.wait()
-    if os.path.lexists(link):
-        os.remove(link)
-
-
-def stop_run(wine_run, exe, printer_exe, link, com, work):
-    failures = []
-    work = os.path.join(work, "stop")
-    os.makedirs(work)
-    with open(os.path.join(work, "printer.err"), "w") as err:
-        printer = subprocess.Popen([printer_exe, "--link", link, "--once", "--serial", SERIAL, "--baud", "115200"],
-                                   stdout=subprocess.DEVNULL, stderr=err)
-    try:
-        end = time.monotonic() + 10
-        while not os.path.islink(link) and time.monotonic() < end:
-            time.sleep(0.05)
-        cli = subprocess.Popen([wine_run, exe, "update", "--port", com, "--baud", "115200", "--json", "result.json"],
-                               cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
-        lines = []
-        end = time.monotonic() + RUN_LIMIT
-        while time.monotonic() < end:
-            line = cli.stdout.readline()
-            if not line:
-                break
-            lines.append(line)
-            if line.rstrip().endswith(" - OK"):
-                break
-        time.sleep(2)
-        cli.send_signal(signal.SIGINT)
-        try:
-            rest, err = cli.communicate(timeout=60)
-        except subprocess.TimeoutExpired:
-            cli.kill()
-            rest, err = cli.communicate()
-            failures.append("no exit after SIGINT")
-        out = "".join(lines) + rest
-        print(out, end="")
-        if cli.returncode != 130:
-            failures.append("exit status %s after SIGINT, stderr %r" % (cli.returncode, err))
-        if not any(l.endswith(" - Process stopped.") for l in out.splitlines()):
-            failures.append("no \"Process stopped.\"")
-        if os.path.exists(os.path.join(work, "sn_build.txt")):
-            failures.append("production log written for a stopped run")
-        result_path = os.path.join(work, "result.json")
-        results = json.load(open(result_path)) if os.path.exists(result_path) else None
-        if results is None or [r["outcome"] for r in results] != ["stopped"]:
-            failures.append("result %r" % results)
-    finally:
-        end_printer(printer, link)
-    return failures
+        for name, run in (("update", lambda h: whole_update(h, exe, image)), ("stop", lambda h: stopped_update(h, exe))):
+            h = Session(build, int(com), printer=printer_exe, work=os.path.join(work, name))
+            try:
+                run(h)
+            finally:
+                h.close()
+    except Failure as e:
+        print("FAIL:", e)
+        return 1
+    return 0
 
 
 if __name__ == "__main__":

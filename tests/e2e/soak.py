@@ -27,12 +27,11 @@ import signal
 import sys
 import time
 
-import harness
-from harness import (DEFAULT_SERIAL, FULL_LOG, Failure, Session, check, check_production_line, find_unix_pid,
-                     holds_open, log_texts)
-
-BLOCK_SIZE = 528
-START_LOG = "Start..."
+from zorvenkit.checks import Failure, check
+from zorvenkit.faults import fault_table, last_text
+from zorvenkit.logs import check_production_line, log_texts
+from zorvenkit.procfs import find_unix_pid, holds_open, status_figures
+from zorvenkit.wine import Session
 
 # Flatness. After the warm-up runs (one fault cycle, at least), a figure is flat when neither the
 # last sample nor any later sample exceeds the warm-up sample by more than its margin, and the
@@ -48,58 +47,8 @@ MEMORY_FIGURES = ["rss_kb", "hwm_kb"]
 
 
 def fault_cycle(blocks):
-    """(name, printer options, expected log texts, finished?, serial in the production log).
-    Faults that strike a block strike the middle one."""
-    mid = blocks // 2 + 1
-
-    def finished(retries=0):
-        return FULL_LOG[:2] + ["RETRY"] * retries + FULL_LOG[2:]
-
-    # A storm: three RETRYs for each of about ten blocks (every block of a small image); and a
-    # few single RETRYs. Each RETRY is a log line, which a full image would otherwise turn into
-    # thousands.
-    storm, storm_every = 3, max(1, blocks // 10)
-    some_every = 3 if blocks < 30 else blocks // 3
-    return [
-        ("none", [], finished(), True, DEFAULT_SERIAL),
-        ("retry-storm", ["--retry-every", str(storm_every), "--retry-times", str(storm)],
-         finished(storm * (blocks // storm_every)), True, DEFAULT_SERIAL),
-        ("garbage-query", ["--garbage", "query"], finished(), True, ""),
-        ("garbage-handshake", ["--garbage", "handshake"],
-         [START_LOG, "Bad Receipt: ", "0x47 0x41 0x52 0x42 ", ""], False, None),
-        ("garbage-announce", ["--garbage", "announce"],
-         [START_LOG, "Bad printer response or timeout.", "GARBAGE", ""], False, None),
-        ("garbage-block", ["--garbage", f"block:{mid}"], [START_LOG, "OK", "GARBAGE", ""], False, None),
-        ("garbage-wait", ["--garbage", "wait"], [START_LOG, "OK", "GARBAGE", "Bad printer response.", ""], False, None),
-        ("refused-handshake", ["--refuse-handshake"],
-         [START_LOG, "Bad Receipt: ", "0x02 0x23 0x30 0x31 ", ""], False, None),
-        ("bad-block-verdict", ["--bad-reply-block", str(mid)], [START_LOG, "OK", "BUSY", ""], False, None),
-        ("retry-some", ["--retry-every", str(some_every)], finished(blocks // some_every), True, DEFAULT_SERIAL),
-        ("silent-query", ["--silent", "query"], finished(), True, ""),
-        ("silent-handshake", ["--silent", "handshake"], [START_LOG, "No communication.", ""], False, None),
-        ("silent-announce", ["--silent", "announce"], [START_LOG, "Bad printer response or timeout.", "", ""],
-         False, None),
-        ("silent-block", ["--silent", f"block:{mid}"], [START_LOG, "OK", "", ""], False, None),
-        ("silent-wait", ["--silent", "wait"], [START_LOG, "OK", "", "Bad printer response.", ""], False, None),
-        ("disconnect", ["--disconnect-at-block", str(mid)], [START_LOG, "OK", "", ""], False, None),
-    ]
-
-
-# -- the program's process from the Linux side ------------------------------------------------
-
-def unix_figures(pid):
-    out = {}
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            key, _, value = line.partition(":")
-            if key == "VmRSS":
-                out["rss_kb"] = int(value.split()[0])
-            elif key == "VmHWM":
-                out["hwm_kb"] = int(value.split()[0])
-            elif key == "Threads":
-                out["threads"] = int(value.split()[0])
-    out["fds"] = len(os.listdir(f"/proc/{pid}/fd"))
-    return out
+    """Every fault of the table once; --no-wait leaves the dialog as --silent wait does."""
+    return [f for f in fault_table(blocks) if f[0] != "no-wait"]
 
 
 # -- the soak --------------------------------------------------------------------------------
@@ -108,7 +57,7 @@ class Soak:
     def __init__(self, h, opts):
         self.h = h
         self.opts = opts
-        self.blocks = -(-h.package.length // BLOCK_SIZE)
+        self.blocks = h.package.blocks
         self.cycle = fault_cycle(self.blocks)
         self.outcomes = {}
         self.samples = []
@@ -116,24 +65,13 @@ class Soak:
         self.log_count = 0
         self.sn_size = 0
 
-    def printer_for(self, faults):
-        h = self.h
-        if h.printer is not None:
-            h.stop_printer()
-            h.procs = [(n, p) for (n, p) in h.procs if p is not h.printer]
-        if os.path.exists(os.path.join(h.work, "received.bin")):
-            os.unlink(os.path.join(h.work, "received.bin"))
-        h.printer_log = []
-        h.start_printer(faults)
-        self.pty = os.readlink(h.port_path)
-
     def one_run(self, index):
         h = self.h
         name, faults, expected, finished, serial = self.cycle[index % len(self.cycle)]
-        self.printer_for(faults)
+        self.pty = h.start_printer(faults).pty
         base = self.log_count
         started = h.run_update()
-        last = [t for t in expected if t][-1]
+        last = last_text(expected)
         # Silence at the closing reply takes 10 s, elsewhere 5 s; a RETRY storm takes its time.
         a = h.cmd("wait-log-from", base, last, 120)
         check(a.get("ok"), f"run {index + 1} ({name}): no log line {last!r}; log ends: {a.get('log', [])[-12:]}")
@@ -152,9 +90,7 @@ class Soak:
         self.check_production_log(index, name, finished, serial, started)
         if finished:
             h.stop_printer()
-            with open(h.received, "rb") as f:
-                got = f.read()
-            check(got == h.package.image, f"run {index + 1} ({name}): the image the printer received differs")
+            check(h.printer.image() == h.package.image, f"run {index + 1} ({name}): the image the printer received differs")
         self.outcomes[name] = self.outcomes.get(name, 0) + 1
 
     def check_production_log(self, index, name, finished, serial, started):
@@ -182,7 +118,7 @@ class Soak:
              "gui_user": r["gui_user"] or None, "gui_user_error": r["gui_user_error"],
              "gui_gdi": r["gui_gdi"] or None, "gui_gdi_error": r["gui_gdi_error"],
              "gdi_table": r["gdi_table"] if r["gdi_table"] > 0 else None,
-             "windows": r["windows"], **unix_figures(self.unix_pid)}
+             "windows": r["windows"], **status_figures(self.unix_pid)}
         self.raw = r
         self.samples.append(s)
         return s
@@ -242,9 +178,8 @@ def main():
     ap.add_argument("--print-every", type=int, default=25, help="print every k-th sample")
     ap.add_argument("--samples", help="write every sample to this CSV file")
     opts = ap.parse_args()
-    opts.printer_args, opts.retries, opts.screenshot, opts.scenario = "", 0, None, "soak"
 
-    h = Session(opts)
+    h = Session(opts.build_dir, opts.com, program=opts.program, package=opts.package, printer=opts.printer)
     # The printer is started for every run: a copy of its own keeps a rebuild of the tree during a
     # long soak from changing it under way.
     printer_copy = os.path.join(h.work, "zorven-printer")
@@ -279,8 +214,8 @@ def main():
         ok = True
     except Failure as e:
         print(f"FAIL after {done} complete runs: {e}")
-        if h.printer_log:
-            print("printer:", *h.printer_log[-20:], sep="\n  ")
+        if h.printer:
+            print(h.printer.tail())
     except KeyboardInterrupt:
         print(f"interrupted after {done} complete runs")
     finally:

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -126,12 +127,35 @@ TEST(PosixOpenPort, HoldsThePortExclusively) {
   if (again >= 0) ::close(again);
 }
 
-TEST(PosixPort, ReadReturnsAsSoonAsAllBytesArrived) {
+// A read request of four bytes with some on the line already and the rest (or all) later.
+struct ReadTiming {
+  const char* name;
+  const char* before;  // on the line when the request starts
+  const char* later;   // sent `later_ms` after it started
+  int later_ms;
+  const char* want;    // what the request returns
+  long min_ms, max_ms;  // when it returns
+};
+
+const ReadTiming kReadTimings[] = {
+    // No interval wait once the request is complete.
+    {"ReturnsAsSoonAsAllBytesArrived", "", "ABCD", 100, "ABCD", 0, 450},
+    // The interval time-out ends it; the late bytes are not part of it.
+    {"EndsAboutHalfASecondAfterTheLastByte", "AB", "CD", 900, "AB", 450, 880},
+};
+
+void PrintTo(const ReadTiming& c, std::ostream* os) { *os << c.name; }
+
+class PosixPortRead : public testing::TestWithParam<ReadTiming> {};
+
+TEST_P(PosixPortRead, EndsWhenItsTimeOutsSay) {
+  const ReadTiming& c = GetParam();
   OpenLine line;
   ASSERT_GE(line.port.fd(), 0);
+  if (*c.before) line.pty.send(c.before);
   std::thread printer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    line.pty.send("ABCD");
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.later_ms));
+    line.pty.send(c.later);
   });
   char buf[4];
   std::uint32_t got = 0;
@@ -139,29 +163,16 @@ TEST(PosixPort, ReadReturnsAsSoonAsAllBytesArrived) {
   EXPECT_TRUE(line.port.read(buf, 4, got));
   const long took = ms_since(t0);
   printer.join();
-  EXPECT_EQ(got, 4u);
-  EXPECT_EQ(std::string(buf, got), "ABCD");
-  EXPECT_LT(took, 450) << "no interval wait once the request is complete";
+  EXPECT_EQ(got, std::strlen(c.want));
+  EXPECT_EQ(std::string(buf, got), c.want);
+  if (c.min_ms > 0) {
+    EXPECT_GE(took, c.min_ms);
+  }
+  EXPECT_LT(took, c.max_ms);
 }
 
-TEST(PosixPort, ReadEndsAboutHalfASecondAfterTheLastByte) {
-  OpenLine line;
-  ASSERT_GE(line.port.fd(), 0);
-  line.pty.send("AB");
-  std::thread printer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(900));
-    line.pty.send("CD");
-  });
-  char buf[4];
-  std::uint32_t got = 0;
-  const auto t0 = Clock::now();
-  EXPECT_TRUE(line.port.read(buf, 4, got));
-  const long took = ms_since(t0);
-  printer.join();
-  EXPECT_EQ(std::string(buf, got), "AB");
-  EXPECT_GE(took, 450);
-  EXPECT_LT(took, 880);
-}
+INSTANTIATE_TEST_SUITE_P(PosixPort, PosixPortRead, testing::ValuesIn(kReadTimings),
+                         [](const testing::TestParamInfo<ReadTiming>& i) { return std::string(i.param.name); });
 
 TEST(PosixPort, ReadEndsAboutOneSecondAfterItBegan) {
   // With nothing at all, and with bytes trickling in closer than the interval.

@@ -1,34 +1,24 @@
 #!/usr/bin/env python3
 """Runs wine_port_probe.exe under Wine against COMn of the test prefix, mapped to a pty that this
 script creates and whose far end it plays: checks the line settings the port really got (read
-back from Linux) for every table speed, and a real exchange through the Windows port."""
+back from Linux) for every table speed, and a real exchange through the Windows port.
+
+usage: wine_port_check.py BUILD_DIR WINE_PORT_PROBE COM_NUMBER
+"""
 import os
 import select
+import shutil
 import subprocess
 import sys
 import termios
 import time
 
+from zorvenkit.checks import Failure, check
+from zorvenkit.wine import Session
+
 SPEEDS = {9600: termios.B9600, 19200: termios.B19200, 38400: termios.B38400,
           57600: termios.B57600, 115200: termios.B115200}
 RUN_LIMIT = 60  # seconds for one Wine program, its first start in a fresh prefix included
-
-
-def fail(msg):
-    print("FAIL:", msg)
-    sys.exit(1)
-
-
-def run(cmd):
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    try:
-        out, _ = proc.communicate(timeout=RUN_LIMIT)
-    except subprocess.TimeoutExpired:
-        proc.kill()  # only the program this script started
-        proc.communicate()
-        fail("timed out: " + " ".join(cmd))
-    print(out, end="")
-    return proc.returncode
 
 
 def dirty(fd):
@@ -50,55 +40,60 @@ def read_until(fd, wanted, limit):
     return got
 
 
-def main():
-    wine_run, probe, ports, com = sys.argv[1:5]
-    master, slave = os.openpty()
-    link = os.path.join(ports, com)
-    os.makedirs(ports, exist_ok=True)
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(os.ttyname(slave), link)
-    try:
-        for speed, code in SPEEDS.items():
-            dirty(master)
-            if run([wine_run, probe, "open", com, str(speed)]) != 0:
-                fail("open %s at %d" % (com, speed))
-            iflag, _, cflag, _, ispeed, ospeed, _ = termios.tcgetattr(master)
-            if (ispeed, ospeed) != (code, code):
-                fail("speed %d: line runs at codes %o/%o" % (speed, ispeed, ospeed))
-            if cflag & termios.CSIZE != termios.CS8:
-                fail("speed %d: not 8 data bits" % speed)
-            if cflag & termios.PARENB:
-                fail("speed %d: parity on" % speed)
-            if cflag & termios.CSTOPB:
-                fail("speed %d: two stop bits" % speed)
-            if iflag & termios.IXON:
-                fail("speed %d: XON/XOFF on sending still on" % speed)
-            print("speed %d: settings ok" % speed)
-
-        # The exchange: the probe first makes one silent request, then sends PING.
-        proc = subprocess.Popen([wine_run, probe, "io", com], stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT, text=True)
+def check_settings(h, probe, master):
+    for speed, code in SPEEDS.items():
+        dirty(master)
         try:
-            got = read_until(master, b"PING\r\n", RUN_LIMIT)
-            if b"PING\r\n" in got:
-                os.write(master, b"PONG\r\nA\nB")
-            out, _ = proc.communicate(timeout=RUN_LIMIT)
+            r = h.run_console([probe, "open", h.port_name, str(speed)], RUN_LIMIT, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True)
         except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.communicate()
-            fail("io exchange timed out")
-        print(out, end="")
-        if b"PING\r\n" not in got:
-            fail("no PING from the probe (got %r)" % got)
-        if proc.returncode != 0:
-            fail("io exchange")
+            raise Failure("open %s at %d timed out" % (h.port_name, speed))
+        print(r.stdout, end="")
+        check(r.returncode == 0, "open %s at %d" % (h.port_name, speed))
+        iflag, _, cflag, _, ispeed, ospeed, _ = termios.tcgetattr(master)
+        check((ispeed, ospeed) == (code, code), "speed %d: line runs at codes %o/%o" % (speed, ispeed, ospeed))
+        check(cflag & termios.CSIZE == termios.CS8, "speed %d: not 8 data bits" % speed)
+        check(not cflag & termios.PARENB, "speed %d: parity on" % speed)
+        check(not cflag & termios.CSTOPB, "speed %d: two stop bits" % speed)
+        check(not iflag & termios.IXON, "speed %d: XON/XOFF on sending still on" % speed)
+        print("speed %d: settings ok" % speed)
+
+
+def check_exchange(h, probe, master):
+    """The probe first makes one silent request, then sends PING."""
+    proc = h.spawn("probe", [h.wine_run, probe, "io", h.port_name], cwd=h.work, env=h.env(),
+                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    got = read_until(master, b"PING\r\n", RUN_LIMIT)
+    if b"PING\r\n" in got:
+        os.write(master, b"PONG\r\nA\nB")
+    try:
+        out, _ = proc.communicate(timeout=RUN_LIMIT)
+    except subprocess.TimeoutExpired:
+        raise Failure("io exchange timed out")
+    print(out, end="")
+    check(b"PING\r\n" in got, "no PING from the probe (got %r)" % got)
+    check(proc.returncode == 0, "io exchange")
+
+
+def main():
+    build, probe, com = sys.argv[1:4]
+    h = Session(build, int(com))
+    master, slave = os.openpty()
+    try:
+        h.point_port_at(os.ttyname(slave))
+        check_settings(h, probe, master)
+        check_exchange(h, probe, master)
+    except Failure as e:
+        print("FAIL:", e)
+        return 1
     finally:
-        os.remove(link)
+        h.close()
+        shutil.rmtree(h.work, ignore_errors=True)
         os.close(slave)
         os.close(master)
     print("all ok")
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
