@@ -22,13 +22,13 @@ import sys
 import time
 
 from zorvenkit.checks import Failure, check
+from zorvenkit.logs import PRODUCTION_LINE
 from zorvenkit.printer import Printer
 from zorvenkit.record import BLOCK_SIZE
 from zorvenkit.station import interrupt_in_transfer
 
 ACCESS_CODE = "ZV4711"
 LOG_TAG = "ZORVEN-SAMPLE"
-LOG_LINE = re.compile(r"^([^;\r\n]*);([^;\r\n]*);(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)\r$")
 RUN_LIMIT = 120  # seconds a whole run may take before the test gives up on it
 
 
@@ -114,16 +114,16 @@ def case_four_ports(image):
             check(port_lines(out, p.pty) == [l for l in r["log"]], "%s: output lines differ from its log" % p.pty)
         logged = log_lines(work)
         check(len(logged) == 4, "%d production log lines" % len(logged))
-        fields = [LOG_LINE.match(l) for l in logged]
+        fields = [PRODUCTION_LINE.match((l + "\n").encode("latin-1")) for l in logged]
         check(all(fields), "malformed production log line in %r" % logged)
-        check(sorted(m.group(1) for m in fields) == serials, "serials logged %r" % logged)
-        check(all(m.group(2) == LOG_TAG for m in fields), "log tags %r" % logged)
+        check(sorted(m.group(1).decode("latin-1") for m in fields) == serials, "serials logged %r" % logged)
+        check(all(m.group(2).decode("latin-1") == LOG_TAG for m in fields), "log tags %r" % logged)
         check(not os.path.exists(os.path.join(work, "result.json.tmp")), "temporary result file left")
         # Each printer's own count of its update (its --summary): every block once, the asked-for
         # ones twice.
         blocks = -(-len(image) // BLOCK_SIZE)
         for i, p in enumerate(printers):
-            u = p.updates()[-1]
+            u = p.wait_update(RUN_LIMIT)
             figures = (u["ok"], u["bytes"], u["blocks"], u["retries"], u["block_phase"]["blocks"])
             want = (True, len(image), blocks, blocks // 97 if i == 2 else 0, blocks)
             check(figures == want, "%s: printer's summary %r, expected %r" % (p.pty, figures, want))
