@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "cli/link.h"
 
@@ -33,6 +34,9 @@ TEST(Turnarounds, MedianP95AndMaxOfTheBlocksWaits) {
       {"ten steps", {1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000}, 5.1, 10.0, 10.0},
       // Longer than the histogram: counted in its last step, the longest kept exactly.
       {"beyond a second", {2000, 2500000}, 2.1, 1000.0, 2500.0},
+      // The histogram's span exactly, and less than one step more: both in its last step.
+      {"exactly a second", {2000, 1000000}, 2.1, 1000.0, 1000.0},
+      {"a second and less than a step", {2000, 1000099}, 2.1, 1000.0, 1000.099},
   };
   for (const Case& c : cases) {
     auto t = std::make_unique<cli::Turnarounds>();
@@ -66,6 +70,37 @@ TEST(LinkRecord, CountsRetriesAndTimesTheVerdictsThatFollowAWrite) {
   }
   EXPECT_EQ(link->turnarounds.count(), 5u);
   EXPECT_EQ(link->retries, 3u);
+}
+
+TEST(LinkRecord, TurnaroundStartsWhenTheWriteRequestHasEnded) {
+  // A write request that takes 50 ms, as a slow line's may: the time it took is not part of the
+  // wait for the verdict.
+  struct SlowPort final : serial::Port {
+    bool read(void*, std::uint32_t, std::uint32_t& got) override { return got = 0, true; }
+    bool write(const void*, std::uint32_t n, std::uint32_t& written) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      written = n;
+      ended = std::chrono::steady_clock::now();
+      return true;
+    }
+    std::uint32_t queued() override { return 0; }
+    void close() override {}
+    std::chrono::steady_clock::time_point ended;
+  } port;
+  auto link = std::make_unique<cli::LinkRecord>();
+  cli::WatchedPort watched(*link);
+  watched.attach(&port);
+
+  std::uint32_t written = 0;
+  const std::uint8_t crc[2] = {1, 2};
+  ASSERT_TRUE(watched.write(crc, 2, written));
+  link->block_answered(false);
+  // The turnaround lies within the time from the end of the inner write to now, however long
+  // this thread was held up in between; one that began with the write would hold its 50 ms too.
+  const auto since_write =
+      std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now() - port.ended);
+  ASSERT_EQ(link->turnarounds.count(), 1u);
+  EXPECT_LE(link->turnarounds.max_ms(), static_cast<double>(since_write.count()) / 1000.0);
 }
 
 struct SysTree {

@@ -42,12 +42,19 @@ TEST(DeviceListing, CountsComNamesAndMarksTheirNumbers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string list = listing(c.names);
-    std::uint8_t presence[serial::kPresenceSize];
-    std::memset(presence, 1, sizeof presence);
-    EXPECT_EQ(serial::parse_device_listing(list.data(), list.size(), presence), c.count);
+    // Guard bytes right behind the table: a mark one past its end (COM256) lands in them.
+    struct {
+      std::uint8_t presence[serial::kPresenceSize];
+      std::uint8_t guard[8];
+    } fenced;
+    static_assert(sizeof fenced == serial::kPresenceSize + sizeof fenced.guard);
+    std::memset(fenced.presence, 1, sizeof fenced.presence);
+    std::memset(fenced.guard, 0xA5, sizeof fenced.guard);
+    EXPECT_EQ(serial::parse_device_listing(list.data(), list.size(), fenced.presence), c.count);
     for (int i = 0; i < static_cast<int>(serial::kPresenceSize); ++i) {
-      EXPECT_EQ(presence[i], c.marked.count(i) ? 1 : 0) << "entry " << i;
+      EXPECT_EQ(fenced.presence[i], c.marked.count(i) ? 1 : 0) << "entry " << i;
     }
+    for (std::uint8_t g : fenced.guard) EXPECT_EQ(g, 0xA5) << "written past the table";
   }
 }
 

@@ -52,6 +52,22 @@ TEST(RunUpdate, FinishedRunTakesItsRequestAsGivenAndReportsEveryMoment) {
   EXPECT_EQ(r.observer.acknowledged, (std::vector<std::uint32_t>{528, 1000}));
 }
 
+// The front end keeps one RunState for all its runs: a run counts only the bytes acknowledged in
+// its own transfer, also when it ends early.
+TEST(RunUpdate, NextRunInTheSameStateCountsOnlyItsOwnAcknowledgedBytes) {
+  UpdateRun first;
+  ASSERT_EQ(first.go(), Outcome::kFinished);
+  ASSERT_EQ(first.state.bytes_acknowledged, 1000u);
+
+  UpdateRun second;  // another printer; the first run's state
+  second.printer.block_answer = [](std::size_t send) { return std::string(send == 0 ? "OK\r\n" : "BAD\r\n"); };
+  first.state.run_active = 1;
+  EXPECT_EQ(update::run_update(second.request, second.observer, second.platform, first.state, *second.pkg),
+            Outcome::kBlockRefused);
+  EXPECT_EQ(first.state.bytes_acknowledged, 528u);
+  EXPECT_EQ(second.observer.acknowledged, (std::vector<std::uint32_t>{528}));
+}
+
 // The moments fall between the right bytes on the wire: the query is out (and its reply read)
 // before after_query, and nothing of the entry handshake is.
 TEST(RunUpdate, QueryMomentsComeBetweenTheQueryAndTheEntryFrame) {
