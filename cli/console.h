@@ -4,6 +4,7 @@
 // console_posix.cpp and console_win32.cpp implement it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,8 +17,10 @@
 
 namespace cli {
 
-// Ctrl-C (SIGINT and SIGTERM on Linux, the console control handler on Windows) only sets a flag;
-// each run's message pump reads it.
+// Ctrl-C (SIGINT, SIGTERM and SIGHUP on Linux; Ctrl-C, Ctrl-Break and closing the console on
+// Windows) only sets a flag, and says once on standard error that the runs are stopping; each
+// run's message pump and clock read the flag. A second one ends the program at once with the
+// stopped status.
 void install_stop_handler();
 bool stop_requested();
 
@@ -36,6 +39,11 @@ std::vector<std::string> list_ports();
 // running system, a folder of a test's making stands in for another machine.
 std::vector<std::string> list_ports_under(const std::string& root);
 #endif
+
+// The device a port name leads to, so that one device given under two names is caught: on Linux
+// the path with every link resolved (a by-id name, a link of a test's making), on Windows the COM
+// name without its "\\.\" prefix, in upper case. A name that leads nowhere is returned as given.
+std::string device_of(const std::string& port);
 
 // Puts `from` in the place of `to` in one step, replacing an existing file.
 bool replace_file(const char* from, const char* to);
@@ -57,8 +65,13 @@ class ConsolePlatform : public update::Platform, public serial::Host {
 
   serial::Host& host() override { return *this; }
   update::LocalTime local_time() override;
-  bool append_file(const char* file_name, const char* data, std::size_t n) override;
+  bool append_file(const char* file_name, const char* data, std::size_t n, char* why, std::size_t why_cap) override;
+  void open_failure(char* dst, std::size_t cap) override;
 
+  // Once Ctrl-C has come, the run's clock races ahead: every wait of the run, the closing reply's
+  // ten seconds among them, ends at its next look at the clock, which a read request reaches
+  // within about a second. A reply already arriving is given a moment to end first, so that a
+  // block's verdict is read whole and the run stops between blocks, where the dialog's STOP does.
   std::int64_t now_seconds() override;
   // Where the dialog's STOP arrives, Ctrl-C arrives too: the run-active flag is cleared and the
   // stop request raised, so the driver stops at the same points.
@@ -80,8 +93,14 @@ class ConsolePlatform : public update::Platform, public serial::Host {
   void note_open_failure(const char* name, long error) { open_failure_text(name, error, open_failure_, sizeof open_failure_); }
 
  private:
+  // Ctrl-C stops the run as the dialog's STOP does; true once it has.
+  bool take_stop();
+
   WatchedPort watched_;
   update::RunState& state_;
+  std::int64_t stopped_ahead_ = 0;
+  bool stop_seen_ = false;
+  std::chrono::steady_clock::time_point stop_seen_at_{};
   char open_failure_[kReasonSize] = {};
 };
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "cli/console.h"
 #include "update/file_append.h"
 #include "update/operator_text.h"
 
@@ -71,6 +72,12 @@ void ConsoleObserver::log_line(const char* text) {
 
 void ConsoleObserver::progress(std::uint32_t position, std::uint32_t bytes) {
   if (!out_.live()) return;
+  if (stop_requested()) {
+    // The figures of a transfer that is being stopped say nothing any more.
+    std::snprintf(live_, sizeof live_, "%s stopping", shown_port(port_));
+    out_.set_live(index_, live_, false);
+    return;
+  }
   const auto now = std::chrono::steady_clock::now();
   if (!transfer_seen_) {
     transfer_seen_ = true;
@@ -96,14 +103,20 @@ void ConsoleObserver::after_query() {
   if (!warning.empty()) out_.line(warning.c_str());
 }
 
-void ConsoleObserver::at_end(update::Outcome outcome) {
-  // Where the dialog shows its error box: the box's text with the system's reason, on a line of
-  // its own.
-  if (outcome == update::Outcome::kPortNotOpened) {
-    std::snprintf(line_, sizeof line_, "%s%s %s", prefix_, update::kPortErrorText, reason_);
-    out_.line(line_);
+void ConsoleObserver::at_end(const update::RunResult& result) {
+  result_ = result;
+  // Where the dialog shows its error box: the system's reason, once, on standard error.
+  if (result.outcome == update::Outcome::kPortNotOpened) {
+    std::snprintf(line_, sizeof line_, "zorven-cli: %s: %s %s", port_, update::kPortErrorText, result.failure.reason);
+    out_.err_line(line_);
   }
-  show_live(outcome_name(console_outcome(outcome)));
+  show_live(outcome_name(console_outcome(result.outcome)));
+}
+
+void ConsoleObserver::show_stopping() {
+  char text[kLiveTextSize];  // not live_, which the run's thread may be writing
+  std::snprintf(text, sizeof text, "%s stopping", shown_port(port_));
+  out_.set_live(index_, text, true);
 }
 
 void ConsoleObserver::show_live(const char* text) {

@@ -47,22 +47,25 @@ const char* outcome_name(Outcome o);
 
 class ConsoleObserver final : public update::RunObserver {
  public:
-  // `port`, `prefix` and `reason` must outlive the run; prefix is "" with one port. `reason` is
-  // why the port could not be opened, in plain words, once the run knows it.
-  ConsoleObserver(Output& out, std::size_t index, const char* port, const char* prefix, const char* reason,
-                  std::uint32_t image_length, LogStore& log, LinkRecord& link)
-      : out_(out), index_(index), port_(port), prefix_(prefix), reason_(reason), image_length_(image_length),
-        log_(log), link_(link) {}
+  // `port` and `prefix` must outlive the run; prefix is "" with one port.
+  ConsoleObserver(Output& out, std::size_t index, const char* port, const char* prefix, std::uint32_t image_length,
+                  LogStore& log, LinkRecord& link)
+      : out_(out), index_(index), port_(port), prefix_(prefix), image_length_(image_length), log_(log), link_(link) {}
 
   void log_line(const char* text) override;
   void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override;
   void block_answered(bool retry) override { link_.block_answered(retry); }
   // On a terminal: the warning of a slow USB adapter, once the port is open.
   void after_query() override;
-  void at_end(update::Outcome outcome) override;
+  void at_end(const update::RunResult& result) override;
 
-  // The port's live line before its run starts.
+  // The port's live line before its run starts, and once Ctrl-C has come.
   void show_waiting() { show_live("waiting"); }
+  // show_stopping may come from another thread than the run's.
+  void show_stopping();
+
+  // How the run ended, as at_end gave it.
+  const update::RunResult& result() const { return result_; }
 
  private:
   void show_live(const char* text);
@@ -71,7 +74,6 @@ class ConsoleObserver final : public update::RunObserver {
   const std::size_t index_;
   const char* port_;
   const char* prefix_;
-  const char* reason_;
   const std::uint32_t image_length_;
   LogStore& log_;
   LinkRecord& link_;
@@ -80,6 +82,7 @@ class ConsoleObserver final : public update::RunObserver {
   std::uint32_t bytes_at_start_ = 0;
   char line_[kOutputLineSize] = {};
   char live_[kLiveTextSize] = {};
+  update::RunResult result_;
 };
 
 }  // namespace cli

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -23,7 +26,23 @@ namespace {
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler may only touch a lock-free flag");
 
-extern "C" void on_stop_signal(int) { g_stop.store(true); }
+constexpr int kStoppedAtOnce = 130;  // the stopped status, as after a shell's Ctrl-C
+
+// Only async-signal-safe calls here: an atomic exchange, write and _exit.
+extern "C" void on_stop_signal(int) {
+  static const char kStopping[] = "zorven-cli: stopping every port; the same signal again ends it at once\n";
+  static const char kAtOnce[] = "\nzorven-cli: ended at once by a second signal\n";
+  if (!g_stop.exchange(true)) {
+    ssize_t ignored = ::write(STDERR_FILENO, kStopping, sizeof kStopping - 1);
+    (void)ignored;
+    return;
+  }
+  // The live lines end with a line end, and the terminal's modes were never changed: the
+  // terminal is left as the program found it.
+  ssize_t ignored = ::write(STDERR_FILENO, kAtOnce, sizeof kAtOnce - 1);
+  (void)ignored;
+  ::_exit(kStoppedAtOnce);
+}
 
 void write_all(int fd, const char* data, std::size_t n) {
   while (n > 0) {
@@ -110,6 +129,9 @@ void install_stop_handler() {
   sigemptyset(&sa.sa_mask);
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
+  // A dropped SSH session or a closed terminal stops the runs the same way instead of killing
+  // them in the middle of an update.
+  ::sigaction(SIGHUP, &sa, nullptr);
   // A reader that goes away must not end the runs; writes to it just fail.
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -137,6 +159,12 @@ std::vector<std::string> list_ports_under(const std::string& root) {
 }
 
 bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+std::string device_of(const std::string& port) {
+  char resolved[PATH_MAX];
+  if (::realpath(port.c_str(), resolved) == nullptr) return port;
+  return resolved;
+}
 
 std::unique_ptr<ConsolePlatform> make_platform(update::RunState& state, LinkRecord& link) {
   return std::make_unique<PosixPlatform>(state, link);

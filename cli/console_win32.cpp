@@ -18,14 +18,27 @@ constexpr DWORD kVirtualTerminalProcessing = 0x0004;  // ENABLE_VIRTUAL_TERMINAL
 
 std::atomic<bool> g_stop{false};
 
-// Runs on a thread of its own that the system starts; it only sets the flag.
+constexpr UINT kStoppedAtOnce = 130;  // the stopped status, as after a shell's Ctrl-C
+
+void write_err_raw(const char* text) {
+  HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0;
+  if (h != nullptr && h != INVALID_HANDLE_VALUE) WriteFile(h, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+// Runs on a thread of its own that the system starts: the first event sets the flag, a second
+// ends the program at once.
 BOOL WINAPI on_console_control(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-      g_stop.store(true);
-      return TRUE;
+      if (!g_stop.exchange(true)) {
+        write_err_raw("zorven-cli: stopping every port; Ctrl-C again ends it at once\n");
+        return TRUE;
+      }
+      write_err_raw("\nzorven-cli: ended at once by a second Ctrl-C\n");
+      ExitProcess(kStoppedAtOnce);
     default:
       return FALSE;
   }
@@ -95,6 +108,13 @@ std::vector<std::string> list_ports() {
     ports.emplace_back(entry);
   }
   return ports;
+}
+
+std::string device_of(const std::string& port) {
+  std::string name = port.compare(0, 4, "\\\\.\\") == 0 ? port.substr(4) : port;
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
 }
 
 bool replace_file(const char* from, const char* to) {

@@ -8,17 +8,20 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "cli/console.h"
 #include "cli/output.h"
+#include "cli/result.h"
 #include "cli/run_ports.h"
 #include "package/package.h"
 #include "package/protocol_constants.h"
+#include "update/file_append.h"
 #include "update/operator_text.h"
 #include "update/production_log.h"
 
@@ -28,12 +31,18 @@ extern const char kImageSha256[];  // made by the build from the record's image 
 
 namespace {
 
-constexpr int kExitFinished = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitStopped = 130;  // the shell's status after SIGINT
+using cli::kExitFailed;
+using cli::kExitFinished;
+using cli::kExitNotRecorded;
+using cli::kExitUsage;
 
 constexpr char kProgram[] = "zorven-cli";
+
+constexpr char kExitStatusHelp[] =
+    "Exit status: 0 every port finished and was recorded; 1 a port failed; 2 usage error, or the production log\n"
+    "or the --json file cannot be written (no port is touched); 3 updated but not recorded: a finished printer's\n"
+    "production log line (or the --json file) could not be written, do not update it again; 130 stopped by\n"
+    "Ctrl-C, SIGTERM or SIGHUP (a second one ends the program at once).";
 
 void say(const std::string& text) {
   const std::string line = text + "\n";
@@ -68,40 +77,46 @@ int show_ports() {
   return kExitFinished;
 }
 
-// What the station knows of the line: the adapter's latency timer (null where the system shows
-// none), whether low latency was granted, each block's wait for its verdict (null before the
-// first verdict) and the RETRY verdicts.
-nlohmann::ordered_json link_json(const cli::PortResult& r) {
-  nlohmann::ordered_json link;
-  link["latency_timer_ms"] = r.link.latency_timer_ms >= 0 ? nlohmann::ordered_json(r.link.latency_timer_ms) : nullptr;
-  link["low_latency"] = r.link.low_latency;
-  if (r.verdicts == 0) {
-    link["turnaround_ms"] = nullptr;
-  } else {
-    link["turnaround_ms"] = {{"median", r.turnaround_median_ms}, {"p95", r.turnaround_p95_ms},
-                             {"max", r.turnaround_max_ms}};
+// Whether a file can be put at `path` the way write_json puts it: its temporary can be created
+// beside it and it is not a folder. Nothing is left behind.
+bool can_create(const std::string& path, std::string& why) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    why = "it is a folder";
+    return false;
   }
-  link["retries"] = r.retries;
-  return link;
+  const std::string tmp = path + ".tmp";
+  const bool existed = std::filesystem::exists(tmp, ec);
+  char reason[update::kAppendReasonSize] = "";
+  if (!update::can_append(tmp.c_str(), reason, sizeof reason)) {
+    why = reason;
+    return false;
+  }
+  if (!existed) std::remove(tmp.c_str());
+  return true;
+}
+
+// The records are checked before any printer is touched: a production log or a result file that
+// cannot be written is a usage error, not a surprise after the updates.
+bool records_writable(const std::string& log_file, const std::string& json_path) {
+  char why[update::kAppendReasonSize] = "";
+  if (!update::can_append(log_file.c_str(), why, sizeof why)) {
+    complain("cannot write the production log " + log_file + ": " + why);
+    return false;
+  }
+  std::string reason;
+  if (!json_path.empty() && !can_create(json_path, reason)) {
+    complain("cannot write the --json file " + json_path + ": " + reason);
+    return false;
+  }
+  return true;
 }
 
 // The result file, written under a temporary name and renamed, so that a reader never sees half
 // of it.
-bool write_json(const std::string& path, const std::vector<cli::PortResult>& results) {
+bool write_json(const std::string& path, const std::vector<cli::PortResult>& results, const std::string& log_file) {
   nlohmann::ordered_json all = nlohmann::ordered_json::array();
-  for (const cli::PortResult& r : results) {
-    nlohmann::ordered_json j;
-    j["port"] = r.port;
-    j["serial_number"] = r.serial_number;
-    j["outcome"] = cli::outcome_name(r.outcome);
-    j["log"] = r.log;
-    if (r.log_dropped != 0) j["log_lines_dropped"] = r.log_dropped;
-    if (!r.error.empty()) j["error"] = r.error;
-    j["seconds"] = r.seconds;
-    j["bytes_acknowledged"] = r.bytes_acknowledged;
-    j["link"] = link_json(r);
-    all.push_back(std::move(j));
-  }
+  for (const cli::PortResult& r : results) all.push_back(cli::port_json(r, log_file));
   // Bytes from the printer that are not UTF-8 are replaced rather than refused.
   const std::string text = all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
   const std::string tmp = path + ".tmp";
@@ -122,30 +137,73 @@ bool write_json(const std::string& path, const std::vector<cli::PortResult>& res
   return true;
 }
 
+// One line per port, below everything else, whether or not the output is a terminal.
+void show_final_lines(cli::Output& out, const std::vector<cli::PortResult>& results) {
+  std::size_t width = 0;
+  for (const cli::PortResult& r : results) width = r.port.size() > width ? r.port.size() : width;
+  out.end_live();
+  for (const cli::PortResult& r : results) out.line(cli::final_line(r, width).c_str());
+  for (const cli::PortResult& r : results) {
+    const std::string warning = cli::serial_warning(r);
+    if (!warning.empty()) out.line(warning.c_str());
+  }
+}
+
 int update_ports(const cli::RunRequest& request, const std::string& json_path) {
   const package::Record& pkg = package::embedded();
   if (!package::is_present(pkg)) {
     complain(update::kNoPackageText);
     return kExitFailed;
   }
+  if (!records_writable(request.log_file, json_path)) return kExitUsage;
   cli::install_stop_handler();
   cli::Output out(cli::output_is_terminal(), request.ports.size());
   const std::vector<cli::PortResult> results = cli::run_ports(request, pkg, out);
+  show_final_lines(out, results);
 
-  int status = kExitFinished;
-  for (const cli::PortResult& r : results)
-    if (r.outcome != cli::Outcome::kFinished) status = kExitFailed;
-  if (cli::stop_requested()) status = kExitStopped;
-
-  if (!json_path.empty() && !write_json(json_path, results)) {
-    complain("cannot write " + json_path);
-    if (status == kExitFinished) status = kExitFailed;
+  int status = cli::exit_status(results, cli::stop_requested());
+  if (!json_path.empty() && !write_json(json_path, results, request.log_file)) {
+    complain("cannot write the --json file " + json_path);
+    bool updated = false;
+    for (const cli::PortResult& r : results) updated = updated || r.outcome == cli::Outcome::kFinished;
+    if (updated) status = kExitNotRecorded;
+    else if (status == kExitFinished) status = kExitFailed;
   }
   return status;
 }
 
+// Every port resolved to its device before anything starts: a device named twice would be opened
+// twice, and the second open would only report it busy.
+bool resolve_ports(const std::vector<std::string>& ports, std::vector<std::string>& devices) {
+  std::map<std::string, std::string> seen;  // device -> the name it was first given as
+  for (const std::string& p : ports) {
+    if (p.empty()) {
+      complain("--port: an empty name is not a port");
+      return false;
+    }
+    const std::string device = cli::device_of(p);
+    const auto [at, fresh] = seen.emplace(device, p);
+    if (!fresh) {
+      if (at->second == p) {
+        complain("--port: " + p + " is given twice");
+      } else {
+        complain("--port: " + at->second + " and " + p + " are the same device (" + device + ")");
+      }
+      return false;
+    }
+    devices.push_back(device);
+  }
+  return true;
+}
+
 std::string version_text() {
   return std::string(kProgram) + " " ZORVEN_VERSION ", firmware package \"" + package::version_text(package::embedded()) + "\"";
+}
+
+std::string speeds_text() {
+  std::string s;
+  for (std::uint32_t v : package::kSpeeds) s += (s.empty() ? "" : ", ") + std::to_string(v);
+  return s;
 }
 
 }  // namespace
@@ -156,19 +214,20 @@ int main(int argc, char** argv) {
                kProgram};
   app.set_version_flag("--version", version_text());
   app.require_subcommand(0, 1);
-  app.footer(
-      "Examples:\n"
-      "  zorven-cli info\n"
-      "  zorven-cli ports\n"
-      "  zorven-cli update --port /dev/ttyUSB0 --port /dev/ttyUSB1 --baud 115200 --json result.json\n"
-      "  zorven-cli update --port COM3 --port COM12\n"
-      "\n"
-      "Exit status: 0 every port finished, 1 a port failed, 2 usage error, 130 stopped by Ctrl-C.");
+  app.footer(std::string("Examples:\n"
+                         "  zorven-cli info\n"
+                         "  zorven-cli ports\n"
+                         "  zorven-cli update --port /dev/ttyUSB0 --port /dev/ttyUSB1 --baud 115200 --json result.json\n"
+                         "  zorven-cli update --port COM3 --port COM12\n"
+                         "  zorven-cli help update\n"
+                         "\n") +
+             kExitStatusHelp);
 
   std::vector<std::string> ports;
   std::uint32_t baud = package::kDefaultSpeed;
   std::string log_file = update::kProductionLogFile;
   std::string json_path;
+  std::string help_topic;
 
   CLI::App* update = app.add_subcommand("update", "Update the printer on each port, all at once");
   update->add_option("--port", ports, "Serial port: a device path (/dev/ttyUSB0) or a COM name (COM3); repeat for more")
@@ -177,18 +236,36 @@ int main(int argc, char** argv) {
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  update->add_option("--baud", baud, "Line speed in bits per second")
+  update->add_option("--baud", baud, "Line speed in bits per second: " + speeds_text())
       ->type_name("N")
-      ->check(CLI::IsMember(std::vector<std::uint32_t>(std::begin(package::kSpeeds), std::end(package::kSpeeds))))
+      ->check(CLI::Validator(
+          [](std::string& v) -> std::string {
+            for (std::uint32_t s : package::kSpeeds)
+              if (v == std::to_string(s)) return "";
+            return "\"" + v + "\" is not a line speed; use one of " + speeds_text();
+          },
+          "N"))
       ->capture_default_str();
   update->add_option("--log", log_file, "Production log that every finished update adds its line to")
       ->type_name("FILE")
       ->capture_default_str();
   update->add_option("--json", json_path, "Write the result of every port to FILE as JSON")->type_name("FILE");
-  update->footer("Example:\n  zorven-cli update --port /dev/ttyUSB0 --port /dev/ttyUSB1 --baud 115200 --json result.json");
+  update->footer(std::string("Checks that the production log and the --json file can be written before it touches\n"
+                             "a port. Prints the log lines of every port, then one final line per port: port, outcome,\n"
+                             "serial number, seconds and, for a port that did not finish, where and why.\n"
+                             "\n"
+                             "Example:\n"
+                             "  zorven-cli update --port /dev/ttyUSB0 --port /dev/ttyUSB1 --baud 115200 --json result.json\n"
+                             "\n") +
+                 kExitStatusHelp);
 
   CLI::App* info = app.add_subcommand("info", "Show the firmware package this program carries");
+  info->footer("Example:\n  zorven-cli info\n\nExit status: 0 shown; 1 the program carries no package.");
   CLI::App* list = app.add_subcommand("ports", "List the serial ports of this station");
+  list->footer("Example:\n  zorven-cli ports\n\nExit status: 0.");
+  CLI::App* help = app.add_subcommand("help", "Show the help of the program or of one command");
+  help->add_option("command", help_topic, "update, info or ports")->type_name("COMMAND");
+  help->footer("Example:\n  zorven-cli help update");
 
   try {
     app.parse(argc, argv);
@@ -199,18 +276,27 @@ int main(int argc, char** argv) {
   }
 
   if (*update) {
-    std::set<std::string> seen;
-    for (const std::string& p : ports) {
-      if (!seen.insert(p).second) {
-        complain("--port: " + p + " is given twice");
-        return kExitUsage;
-      }
-    }
-    cli::RunRequest request{ports, baud, log_file};
+    std::vector<std::string> devices;
+    if (!resolve_ports(ports, devices)) return kExitUsage;
+    cli::RunRequest request{ports, devices, baud, log_file};
     return update_ports(request, json_path);
   }
   if (*info) return show_info(package::embedded());
   if (*list) return show_ports();
+  if (*help) {
+    if (help_topic.empty()) {
+      say(app.help());
+      return kExitFinished;
+    }
+    for (CLI::App* sub : {update, info, list}) {
+      if (sub->get_name() == help_topic) {
+        say(sub->help());
+        return kExitFinished;
+      }
+    }
+    complain("help: no command \"" + help_topic + "\"; the commands are update, info and ports");
+    return kExitUsage;
+  }
   complain("A subcommand is required: update, info or ports");
   return kExitUsage;
 }

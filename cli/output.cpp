@@ -38,17 +38,40 @@ void Output::flush() {
   used_ = 0;
 }
 
-void Output::line(const char* text) {
+void Output::end_live() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!live_) return;
+  // The last texts, drawn now if a redraw was held back.
+  used_ = 0;
+  if (drawn_) used_ += static_cast<std::size_t>(std::snprintf(&buffer_[0], kControlRoom, "\x1b[%uF", static_cast<unsigned>(ports_)));
+  compose_block();
+  flush();
+  live_ = false;
+}
+
+void Output::line(const char* text) { write_line(text, false); }
+
+void Output::err_line(const char* text) { write_line(text, true); }
+
+void Output::write_line(const char* text, bool to_err) {
   std::lock_guard<std::mutex> lock(mutex_);
   used_ = 0;
   if (live_ && drawn_) {
     // Back to the first live line, and everything from there down erased.
     used_ += static_cast<std::size_t>(std::snprintf(&buffer_[0], kControlRoom, "\x1b[%uF\x1b[J", static_cast<unsigned>(ports_)));
   }
-  std::size_t n = strnlen(text, kOutputLineSize - 1);
-  std::memcpy(&buffer_[used_], text, n);
-  used_ += n;
-  buffer_[used_++] = '\n';
+  const std::size_t n = strnlen(text, kOutputLineSize - 1);
+  if (to_err) {
+    // The erase goes out before the line, the live lines after it, each where it belongs.
+    flush();
+    std::memcpy(&buffer_[0], text, n);
+    buffer_[n] = '\n';
+    write_err(buffer_.data(), n + 1);
+  } else {
+    std::memcpy(&buffer_[used_], text, n);
+    used_ += n;
+    buffer_[used_++] = '\n';
+  }
   if (live_) compose_block();
   flush();
 }

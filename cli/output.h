@@ -21,8 +21,13 @@ class Output {
 
   bool live() const { return live_; }
 
+  // The live lines stay as last drawn; every line after this goes below them.
+  void end_live();
+
   // Writes `text` and a line end.
   void line(const char* text);
+  // The same on standard error, with the live lines kept below it on a terminal.
+  void err_line(const char* text);
 
   // Sets the live line of port `index`; redrawn when the last redraw is old enough, or now when
   // `now` is set.
@@ -31,11 +36,12 @@ class Output {
  private:
   void compose_block();  // under the lock
   void flush();          // under the lock
+  void write_line(const char* text, bool to_err);
 
   static constexpr std::chrono::milliseconds kRedrawInterval{250};
 
   std::mutex mutex_;
-  const bool live_;
+  bool live_;
   std::vector<char> slots_;  // ports x kLiveTextSize
   std::size_t ports_;
   std::vector<char> buffer_;

@@ -1,7 +1,9 @@
 #include "cli/run_ports.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "cli/console.h"
@@ -22,8 +24,7 @@ struct PortRun {
         port(port_name),
         prefix(prefixed ? port_name + ": " : std::string()),
         platform(make_platform(state, link)),
-        observer(out, index, port.c_str(), prefix.c_str(), platform->open_failure(), package::image_length(pkg), log,
-                 link),
+        observer(out, index, port.c_str(), prefix.c_str(), package::image_length(pkg), log, link),
         request{port.c_str(), request.speed, request.log_file.c_str()} {}
 
   void run() {
@@ -57,20 +58,45 @@ std::vector<PortResult> run_ports(const RunRequest& request, const package::Reco
     runs.back()->observer.show_waiting();
   }
 
+  // The runs say when they are over; meanwhile a Ctrl-C is shown on every port still running.
+  std::mutex mutex;
+  std::condition_variable over;
+  std::vector<bool> ended(runs.size(), false);
+  std::size_t running = runs.size();
   std::vector<std::thread> threads;
   threads.reserve(runs.size());
-  for (auto& r : runs) threads.emplace_back([run = r.get()] { run->run(); });
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    threads.emplace_back([&, i] {
+      runs[i]->run();
+      std::lock_guard<std::mutex> lock(mutex);
+      ended[i] = true;
+      --running;
+      over.notify_one();
+    });
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    bool stopping_shown = false;
+    while (running > 0) {
+      over.wait_for(lock, std::chrono::milliseconds(100));
+      if (stopping_shown || !stop_requested()) continue;
+      stopping_shown = true;
+      for (std::size_t i = 0; i < runs.size(); ++i)
+        if (!ended[i]) runs[i]->observer.show_stopping();
+    }
+  }
   for (std::thread& t : threads) t.join();
 
   std::vector<PortResult> results;
   for (const auto& r : runs) {
     PortResult res;
     res.port = r->port;
+    res.device = request.devices.size() > results.size() ? request.devices[results.size()] : r->port;
     res.serial_number = r->state.serial_number;
     res.outcome = console_outcome(r->outcome);
+    res.run = r->observer.result();
     r->log.each([&res](const char* line) { res.log.emplace_back(line); });
     res.log_dropped = r->log.dropped();
-    res.error = r->platform->open_failure();
     res.seconds = r->seconds;
     res.bytes_acknowledged = r->state.bytes_acknowledged;
     res.link = r->link.setup;

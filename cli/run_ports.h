@@ -10,16 +10,18 @@
 #include "cli/console_ops.h"
 #include "cli/output.h"
 #include "package/package.h"
+#include "update/run_observer.h"
 
 namespace cli {
 
 struct PortResult {
   std::string port;
+  std::string device;            // the device the port name leads to
   std::string serial_number;
   Outcome outcome = Outcome::kFailed;
+  update::RunResult run;         // the run's own account: where it failed, its production log line
   std::vector<std::string> log;  // the run's log lines as the dialog shows them
   std::size_t log_dropped = 0;   // oldest lines that did not fit the run's log area
-  std::string error;             // why the port could not be opened, if it could not
   double seconds = 0;
   std::uint32_t bytes_acknowledged = 0;
   LinkSetup link;
@@ -32,11 +34,13 @@ struct PortResult {
 
 struct RunRequest {
   std::vector<std::string> ports;
+  std::vector<std::string> devices;  // what each port resolves to, in the same order
   std::uint32_t speed = 0;  // bits per second, one of package::kSpeeds
   std::string log_file;
 };
 
-// Runs every port's update and returns the results in the order the ports were given.
+// Runs every port's update and returns the results in the order the ports were given. Once Ctrl-C
+// has come, every port still running shows "stopping" until its run is over.
 std::vector<PortResult> run_ports(const RunRequest& request, const package::Record& pkg, Output& out);
 
 }  // namespace cli

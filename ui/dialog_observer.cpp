@@ -17,8 +17,8 @@ void DialogObserver::before_transfer() {
   ops_.repaint_log();
 }
 
-void DialogObserver::at_end(update::Outcome outcome) {
-  if (outcome == update::Outcome::kPortNotOpened) {
+void DialogObserver::at_end(const update::RunResult& result) {
+  if (result.outcome == update::Outcome::kPortNotOpened) {
     // The focus was never taken away; the box is the dialog's own.
     ops_.error_box(update::kPortErrorText);
   } else {

@@ -22,7 +22,7 @@ class DialogObserver final : public update::RunObserver {
   void after_query() override;
   void before_transfer() override;
   void printer_turning_off() override { ops_.repaint_log(); }
-  void at_end(update::Outcome outcome) override;
+  void at_end(const update::RunResult& result) override;
 
  private:
   DialogOps& ops_;

@@ -41,8 +41,8 @@ class WindowsPlatform final : public update::Platform {
 
   update::LocalTime local_time() override { return update::local_time_now(); }
 
-  bool append_file(const char* file_name, const char* data, std::size_t n) override {
-    return update::append_file(file_name, data, n);
+  bool append_file(const char* file_name, const char* data, std::size_t n, char* why, std::size_t why_cap) override {
+    return update::append_file(file_name, data, n, why, why_cap);
   }
 
  private:

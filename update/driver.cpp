@@ -38,11 +38,21 @@ void format_dump(const std::uint8_t* bytes, std::int32_t count, char (&dump)[kDu
 }
 
 // The handshake has failed: say what came back, if anything.
-Outcome report_handshake_failure(RunObserver& observer, const std::uint8_t* reply, std::int32_t count) {
+Outcome report_handshake_failure(RunObserver& observer, const std::uint8_t* reply, std::int32_t count,
+                                 Failure& failure) {
+  failure.phase = Phase::kHandshake;
   if (count <= 0) {
+    failure.cause = Cause::kNoReply;
     observer.log_line(kLogNoCommunication);
     return Outcome::kNoCommunication;
   }
+  // The count can run ahead of the bytes that arrived; every counted position is kept, zeros
+  // included, as the dump shows them.
+  failure.cause = Cause::kRefused;
+  failure.received_count = count;
+  const std::size_t kept = static_cast<std::size_t>(count) < kFailureBytesKept ? static_cast<std::size_t>(count)
+                                                                               : kFailureBytesKept;
+  for (std::size_t i = 0; i < kept; ++i) failure.received[i] = reply[i];
   char dump[kDumpLineSize];
   format_dump(reply, count, dump);
   observer.log_line(kLogBadReceipt);
@@ -50,18 +60,34 @@ Outcome report_handshake_failure(RunObserver& observer, const std::uint8_t* repl
   return Outcome::kBadReceipt;
 }
 
+// Appends the finished update's production log line. A line that cannot be written does not undo
+// the update, but it is not lost without a word: the run's log says so.
+void record_update(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name,
+                   RunObserver& observer, ProductionLogWrite& record) {
+  record.due = true;
+  record.written = write_production_log(state, pkg, platform, file_name, record.reason, sizeof record.reason);
+  if (record.written) return;
+  format_not_written(file_name, record.reason, state.text, sizeof state.text);
+  observer.log_line(state.text);
+}
+
 }  // namespace
 
 Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& platform, RunState& state,
                    package::Record& pkg) {
   state.stop_request = 0;
+  RunResult result;
   observer.log_line(kLogStart);
 
   serial::Port* port = platform.open_port(request.port_name, request.speed);
   if (port == nullptr) {
     observer.log_line(kPortErrorText);
-    observer.at_end(Outcome::kPortNotOpened);
-    return Outcome::kPortNotOpened;
+    result.outcome = Outcome::kPortNotOpened;
+    result.failure.phase = Phase::kOpen;
+    result.failure.cause = Cause::kNotOpened;
+    platform.open_failure(result.failure.reason, sizeof result.failure.reason);
+    observer.at_end(result);
+    return result.outcome;
   }
   serial::Line line{*port, platform.host(), state.reply_timeout, state.stop_request, state.text};
 
@@ -71,6 +97,9 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
   state.reply_timeout = kQueryReplyTimeout;
   protocol::identification_query(line, pkg, state.serial_number);
   state.reply_timeout = saved_timeout;
+  // A stop that arrived during the query ends the run at the handshake that follows; it belongs
+  // to the query.
+  const bool stopped_in_query = state.stop_request != 0;
 
   observer.after_query();
   state.reply_timeout = kHandshakeReplyTimeout;
@@ -78,11 +107,13 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
 
   std::uint8_t reply[serial::kReplyBufferSize] = {};
   std::int32_t reply_count = 0;
+  Failure& failure = result.failure;
   Outcome outcome;
   if (protocol::entry_handshake(line, pkg, reply, reply_count)) {
-    outcome = transfer_image(line, state, pkg, observer, reinterpret_cast<char*>(reply));
+    outcome = transfer_image(line, state, pkg, observer, reinterpret_cast<char*>(reply), &failure);
   } else {
-    outcome = report_handshake_failure(observer, reply, reply_count);
+    failure.reply_timeout = state.reply_timeout;
+    outcome = report_handshake_failure(observer, reply, reply_count, failure);
     state.stop_request = 1;
   }
 
@@ -90,17 +121,20 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
 
   if (state.stop_request == 0) {
     observer.log_line(kLogFinished);
-    // A line that cannot be written changes nothing of the run.
-    write_production_log(state, pkg, platform, request.production_log);
     outcome = Outcome::kFinished;
+    result.failure = Failure{};
+    record_update(state, pkg, platform, request.production_log, observer, result.production_log);
   } else if (state.run_active == 0) {
     // Only STOP and Cancel clear the flag during a run: whatever failed after that, the run was
     // told to stop.
     outcome = Outcome::kStopped;
+    failure.cause = Cause::kStopped;
+    if (stopped_in_query) failure.phase = Phase::kQuery;
   }
 
   observer.log_line("");
-  observer.at_end(outcome);
+  result.outcome = outcome;
+  observer.at_end(result);
   return outcome;
 }
 

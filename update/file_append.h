@@ -9,10 +9,20 @@
 
 namespace update {
 
+// A line that cannot be appended at once is tried again for about this long: a file another
+// program holds (a spreadsheet that opened sn_build.txt) is often let go within moments.
+inline constexpr int kAppendAttempts = 9;
+inline constexpr int kAppendPauseMs = 250;
+
 // Opens `name` for appending only (created when missing; other writers may append at the same
-// time), writes the n bytes with one write request and closes it again. false when the file
-// cannot be opened; a failed or short write is not reported.
-bool append_file(const char* name, const char* data, std::size_t n);
+// time), writes the n bytes with one write request and closes it again. true when the whole line
+// is in the file; otherwise, after the attempts above, false with the reason in `why` (why_cap
+// bytes, plain words such as "the file is in use by another program").
+bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap);
+
+// Whether `name` can be opened for appending, as append_file opens it (a missing file is created,
+// nothing is written); one attempt. false with the reason in `why` when it cannot.
+bool can_append(const char* name, char* why, std::size_t why_cap);
 
 // The local date and time now.
 LocalTime local_time_now();

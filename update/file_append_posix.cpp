@@ -2,32 +2,122 @@
 // so processes appending to the same file never overwrite each other's lines. A write to a
 // regular file is not promised to be whole, though (a signal or a full disk can cut it short),
 // so the write also holds an exclusive lock on the file: updaters in other processes and on other
-// threads (each with its own open file) take their turn, and a reader that locks sees whole lines.
-// If the lock cannot be had the line is still appended, as it would be without it.
+// threads (each with its own open file) take their turn, a short write is finished under the
+// lock, and a reader that locks sees whole lines. If the lock cannot be had the line is still
+// appended, as it would be without it.
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "update/file_append.h"
 
 namespace update {
 
 namespace {
+
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the process's umask
+
+void reason_text(int error, char* why, std::size_t cap) {
+  if (cap == 0) return;
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      std::snprintf(why, cap, "its folder does not exist");
+      return;
+    case EISDIR:
+      std::snprintf(why, cap, "it is a folder");
+      return;
+    case EACCES:
+    case EPERM:
+      std::snprintf(why, cap, "no permission to write it");
+      return;
+    case EROFS:
+      std::snprintf(why, cap, "the file system is read-only");
+      return;
+    case ENOSPC:
+    case EDQUOT:
+      std::snprintf(why, cap, "the disk is full");
+      return;
+    default: {
+      char text[128];
+      // The GNU strerror_r returns its text, which need not be the buffer.
+      const char* t = strerror_r(error, text, sizeof text);
+      std::snprintf(why, cap, "%s", t);
+      return;
+    }
+  }
 }
 
-bool append_file(const char* name, const char* data, std::size_t n) {
-  int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileMode);
-  if (fd < 0) return false;
+int open_for_append(const char* name) {
+  int fd;
+  do {
+    fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileMode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// One attempt: 0 when the whole line is in the file, else the error; `partial` when part of the
+// line went in, which a second attempt would only repeat.
+int append_once(const char* name, const char* data, std::size_t n, bool& partial) {
+  const int fd = open_for_append(name);
+  if (fd < 0) return errno;
   int locked;
   do {
     locked = ::flock(fd, LOCK_EX);
   } while (locked != 0 && errno == EINTR);
-  ssize_t ignored = ::write(fd, data, n);  // a lost line is not reported
-  (void)ignored;
-  ::close(fd);  // also releases the lock
+  int error = 0;
+  while (n > 0) {
+    const ssize_t w = ::write(fd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    if (w == 0) {
+      error = ENOSPC;
+      break;
+    }
+    partial = true;
+    data += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  if (n == 0) partial = false;
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;  // also releases the lock
+  return error;
+}
+
+void pause_ms(int ms) {
+  timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+  int error = 0;
+  bool partial = false;
+  for (int attempt = 0; attempt < kAppendAttempts && !partial; ++attempt) {
+    if (attempt > 0) pause_ms(kAppendPauseMs);
+    error = append_once(name, data, n, partial);
+    if (error == 0) return true;
+  }
+  reason_text(error, why, why_cap);
+  return false;
+}
+
+bool can_append(const char* name, char* why, std::size_t why_cap) {
+  const int fd = open_for_append(name);
+  if (fd < 0) {
+    reason_text(errno, why, why_cap);
+    return false;
+  }
+  ::close(fd);
   return true;
 }
 

@@ -9,6 +9,8 @@
 // still appended, as it would be without it.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "update/file_append.h"
 
 namespace update {
@@ -20,27 +22,87 @@ constexpr char kAppendMutexName[] = "Local\\Zorven.ProductionLogAppend";
 // appended without it rather than lost.
 constexpr DWORD kAppendMutexWaitMs = 10000;
 
-bool append_now(const char* name, const char* data, std::size_t n) {
-  HANDLE h = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+void reason_text(DWORD error, char* why, std::size_t cap) {
+  if (cap == 0) return;
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      std::snprintf(why, cap, "the file is in use by another program");
+      return;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      std::snprintf(why, cap, "its folder does not exist");
+      return;
+    case ERROR_ACCESS_DENIED:
+      std::snprintf(why, cap, "access is denied (a read-only file, a folder, or no permission)");
+      return;
+    case ERROR_WRITE_PROTECT:
+      std::snprintf(why, cap, "the disk is write-protected");
+      return;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      std::snprintf(why, cap, "the disk is full");
+      return;
+    default:
+      std::snprintf(why, cap, "system error %lu", static_cast<unsigned long>(error));
+      return;
+  }
+}
+
+HANDLE open_for_append(const char* name) {
+  return CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+}
+
+// One attempt: 0 when the whole line is in the file, else the error; `partial` when part of the
+// line went in, which a second attempt would only repeat.
+DWORD append_now(const char* name, const char* data, std::size_t n, bool& partial) {
+  HANDLE h = open_for_append(name);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
   DWORD written = 0;
-  WriteFile(h, data, static_cast<DWORD>(n), &written, nullptr);  // a lost line is not reported
+  DWORD error = 0;
+  if (!WriteFile(h, data, static_cast<DWORD>(n), &written, nullptr)) error = GetLastError();
+  if (error == 0 && written != n) error = ERROR_DISK_FULL;
+  partial = error != 0 && written > 0;
   CloseHandle(h);
-  return true;
+  return error;
+}
+
+DWORD append_serialised(const char* name, const char* data, std::size_t n, bool& partial) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, kAppendMutexName);
+  if (mutex == nullptr) return append_now(name, data, n, partial);
+  // WAIT_ABANDONED also hands over ownership: an updater that ended while holding it.
+  const DWORD wait = WaitForSingleObject(mutex, kAppendMutexWaitMs);
+  const bool owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+  const DWORD error = append_now(name, data, n, partial);
+  if (owned) ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return error;
 }
 
 }  // namespace
 
-bool append_file(const char* name, const char* data, std::size_t n) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, kAppendMutexName);
-  if (mutex == nullptr) return append_now(name, data, n);
-  // WAIT_ABANDONED also hands over ownership: an updater that ended while holding it.
-  const DWORD wait = WaitForSingleObject(mutex, kAppendMutexWaitMs);
-  const bool owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  const bool opened = append_now(name, data, n);
-  if (owned) ReleaseMutex(mutex);
-  CloseHandle(mutex);
-  return opened;
+bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+  DWORD error = 0;
+  bool partial = false;
+  for (int attempt = 0; attempt < kAppendAttempts && !partial; ++attempt) {
+    if (attempt > 0) Sleep(kAppendPauseMs);
+    error = append_serialised(name, data, n, partial);
+    if (error == 0) return true;
+  }
+  reason_text(error, why, why_cap);
+  return false;
+}
+
+bool can_append(const char* name, char* why, std::size_t why_cap) {
+  HANDLE h = open_for_append(name);
+  if (h == INVALID_HANDLE_VALUE) {
+    reason_text(GetLastError(), why, why_cap);
+    return false;
+  }
+  CloseHandle(h);
+  return true;
 }
 
 LocalTime local_time_now() {

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "update/platform.h"
+#include "update/run_observer.h"
 
 namespace update {
 
@@ -28,5 +29,23 @@ void log_line_text(const char* clock, const char* text, char* dst, std::size_t c
 // The whole log line for `text` logged at the local time given.
 void format_log_line(const std::tm& local, const char* text, char* dst, std::size_t cap);
 void format_log_line(const LocalTime& local, const char* text, char* dst, std::size_t cap);
+
+// Room for a failure told in words: a 256-byte system reason or 48 received bytes written out.
+inline constexpr std::size_t kFailureTextSize = 512;
+
+// Where and why a run ended short, in words for the operator and a script's log: "block 200 of
+// 1242: no reply within 5 s", "entry handshake: unexpected reply 0x06 0x30 0x31", "stopped
+// during the closing reply", "port not opened: <reason>". "" for a run that finished.
+void describe_failure(const Failure& failure, char* dst, std::size_t cap);
+
+// What the printer sent, as it appears in describe_failure: the handshake's bytes as "0xHH"
+// entries, a reply line as quoted text with other than printable ASCII written "\xHH", and "..."
+// where more came than was kept.
+void received_text(const Failure& failure, char* dst, std::size_t cap);
+
+// Short names for scripts: "open", "query", "handshake", "announce", "block", "closing" ("" for
+// none); "not_opened", "no_reply", "unexpected_reply", "send_failed", "stopped" ("" for none).
+const char* phase_name(Phase phase);
+const char* cause_name(Cause cause);
 
 }  // namespace update

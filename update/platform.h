@@ -26,9 +26,16 @@ class Platform {
   virtual serial::Port* open_port(const char* name, std::uint32_t speed) = 0;
   virtual serial::Host& host() = 0;
   virtual LocalTime local_time() = 0;
+  // Why the last open_port failed, in plain words, into dst (cap bytes); "" where the platform
+  // cannot tell.
+  virtual void open_failure(char* dst, std::size_t cap) {
+    if (cap > 0) dst[0] = '\0';
+  }
   // Opens `file_name` for appending only (created when missing, shared for writing only), writes
-  // the n bytes in one write and closes it. false when the file cannot be opened.
-  virtual bool append_file(const char* file_name, const char* data, std::size_t n) = 0;
+  // the n bytes in one write and closes it. true when the whole line is in the file; otherwise
+  // `why` (why_cap bytes) says what kept it out, in plain words.
+  virtual bool append_file(const char* file_name, const char* data, std::size_t n, char* why,
+                           std::size_t why_cap) = 0;
 
  protected:
   ~Platform() = default;

@@ -38,11 +38,19 @@ std::size_t format_production_line(const char* serial_number, const package::Rec
   return static_cast<std::size_t>(n);
 }
 
-bool write_production_log(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name) {
+bool write_production_log(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name,
+                          char* why, std::size_t why_cap) {
   const std::size_t n =
       format_production_line(state.serial_number, pkg, platform.local_time(), state.text, sizeof state.text);
-  if (n == 0) return false;
-  return platform.append_file(file_name, state.text, n);
+  if (n == 0) {
+    std::snprintf(why, why_cap, "the line does not fit its buffer");
+    return false;
+  }
+  return platform.append_file(file_name, state.text, n, why, why_cap);
+}
+
+void format_not_written(const char* file_name, const char* why, char* dst, std::size_t cap) {
+  std::snprintf(dst, cap, "Production log not written: %s (%s).", file_name, why);
 }
 
 }  // namespace update

@@ -16,7 +16,13 @@ inline constexpr char kProductionLogFile[] = "sn_build.txt";
 std::size_t format_production_line(const char* serial_number, const package::Record& pkg, const LocalTime& t,
                                    char* out, std::size_t cap);
 
-// Composes the line in state.text and appends it to `file_name`; whether the file was opened.
-bool write_production_log(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name);
+// Composes the line in state.text and appends it to `file_name`; true when the whole line is in
+// the file, otherwise false with the reason in `why` (why_cap bytes).
+bool write_production_log(RunState& state, const package::Record& pkg, Platform& platform, const char* file_name,
+                          char* why, std::size_t why_cap);
+
+// The run's log line for a line that could not be written:
+// "Production log not written: <file> (<why>)." into dst (cap bytes).
+void format_not_written(const char* file_name, const char* why, char* dst, std::size_t cap);
 
 }  // namespace update

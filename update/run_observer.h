@@ -3,6 +3,7 @@
 // happened.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace update {
@@ -21,6 +22,58 @@ enum class Outcome {
   // The front end stopped the run (STOP, Ctrl-C, or Cancel during the identification query):
   // whatever the run logged after that, it ended because it was told to.
   kStopped,
+};
+
+// Where in the run it ended, when it did not finish.
+enum class Phase : std::uint8_t {
+  kNone,       // the run finished
+  kOpen,       // the port could not be opened
+  kQuery,      // the identification query (only a stop ends a run here)
+  kHandshake,  // the entry handshake
+  kAnnounce,   // the announce line and its "OK"
+  kBlock,      // one of the image's blocks and its verdict
+  kClosing,    // the wait for "WAIT" after the last block
+};
+
+// What ended it.
+enum class Cause : std::uint8_t {
+  kNone,
+  kNotOpened,   // the system refused the port; Failure::reason says why
+  kNoReply,     // nothing came back within the reply timeout
+  kRefused,     // something other than the awaited reply came back; Failure::received holds it
+  kSendFailed,  // the announce line or a block could not be written
+  kStopped,     // the front end stopped the run
+};
+
+inline constexpr std::size_t kFailureBytesKept = 48;  // of a refused reply, its first bytes
+inline constexpr std::size_t kFailureReasonSize = 256;
+
+// A failed or stopped run in enough detail for a person and a script.
+struct Failure {
+  Phase phase = Phase::kNone;
+  Cause cause = Cause::kNone;
+  std::uint32_t block = 0;          // kBlock: the block, counted from 1
+  std::uint32_t blocks = 0;         // kBlock: the image's blocks
+  std::int32_t reply_timeout = 0;   // seconds the reply was awaited
+  std::int32_t received_count = 0;  // bytes the refused reply brought (of which the first are kept)
+  std::uint8_t received[kFailureBytesKept] = {};
+  char reason[kFailureReasonSize] = {};  // kNotOpened: the system's reason, where the platform gives one
+};
+
+inline constexpr std::size_t kAppendReasonSize = 160;
+
+// The production log line of a finished update.
+struct ProductionLogWrite {
+  bool due = false;      // the update finished, so its line was to be appended
+  bool written = false;  // the whole line is in the file
+  char reason[kAppendReasonSize] = {};  // why not, in plain words
+};
+
+// How a run ended: the outcome, what stopped it short, and what became of its record.
+struct RunResult {
+  Outcome outcome = Outcome::kFinished;
+  Failure failure;
+  ProductionLogWrite production_log;
 };
 
 class RunObserver {
@@ -53,7 +106,7 @@ class RunObserver {
   virtual void printer_turning_off() {}
 
   // The run is over: the port is closed again (or never opened), every log line is out.
-  virtual void at_end(Outcome outcome) { (void)outcome; }
+  virtual void at_end(const RunResult& result) { (void)result; }
 
  protected:
   ~RunObserver() = default;

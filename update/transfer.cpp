@@ -53,7 +53,31 @@ std::uint32_t progress_position(std::uint32_t length, std::uint32_t done) {
   return pos > kProgressMax ? kProgressMax : pos;
 }
 
+// Notes where the transfer ended and what the printer sent, if anything.
+void note(Failure* failure, Phase phase, Cause cause, const RunState& state, const char* reply, std::int32_t got) {
+  if (failure == nullptr) return;
+  failure->phase = phase;
+  failure->cause = cause;
+  failure->reply_timeout = state.reply_timeout;
+  if (cause == Cause::kRefused && got <= 0) failure->cause = Cause::kNoReply;
+  const std::int32_t count = failure->cause == Cause::kRefused ? got : 0;
+  failure->received_count = count;
+  const std::size_t kept = static_cast<std::size_t>(count) < kFailureBytesKept ? static_cast<std::size_t>(count)
+                                                                               : kFailureBytesKept;
+  for (std::size_t i = 0; i < kept; ++i) failure->received[i] = static_cast<std::uint8_t>(reply[i]);
+}
+
+// Which block the transfer is at, for a failure in the block loop.
+void note_block(Failure* failure, std::uint32_t length, std::uint32_t remaining) {
+  if (failure == nullptr) return;
+  failure->blocks = block_count(length);
+  const std::uint32_t done = (length - remaining) / kBlockSize;
+  failure->block = done < failure->blocks ? done + 1 : failure->blocks;
+}
+
 }  // namespace
+
+std::uint32_t block_count(std::uint32_t image_length) { return (image_length + kBlockSize - 1) / kBlockSize; }
 
 std::int32_t build_announce_line(const package::Record& pkg, char* out) {
   // The version text has at most 255 characters and the length at most 10 digits, so the line
@@ -66,7 +90,7 @@ std::int32_t build_announce_line(const package::Record& pkg, char* out) {
 }
 
 Outcome transfer_image(serial::Line& line, RunState& state, const package::Record& pkg, RunObserver& observer,
-                       char* reply) {
+                       char* reply, Failure* failure) {
   const std::uint32_t length = package::image_length(pkg);
   const std::uint8_t* next = package::image(pkg);
   std::uint32_t remaining = length;
@@ -75,10 +99,13 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
   // Announce.
   char announce[kAnnounceBufferSize];
   const std::int32_t announce_len = build_announce_line(pkg, announce);
-  if (!serial::drained_write(line, announce, static_cast<std::uint32_t>(announce_len)))
+  if (!serial::drained_write(line, announce, static_cast<std::uint32_t>(announce_len))) {
+    note(failure, Phase::kAnnounce, Cause::kSendFailed, state, reply, 0);
     return fail(state, observer, kLogErrorSending, Outcome::kSendFailed);
+  }
   std::int32_t got = serial::line_read(line, reply, serial::kReplyBufferSize);
   if (!begins_with(reply, got, package::kWordOk)) {
+    note(failure, Phase::kAnnounce, Cause::kRefused, state, reply, got);
     fail(state, observer, kLogBadAnnounceReply, Outcome::kAnnounceRefused);
     log_reply(observer, reply, got);
     return Outcome::kAnnounceRefused;
@@ -87,10 +114,16 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
 
   // Blocks, each awaited with its verdict before the next is sent.
   while (remaining != 0) {
-    if (state.run_active == 0)  // STOP, or Cancel during the identification query
+    note_block(failure, length, remaining);
+    if (state.run_active == 0) {  // STOP, or Cancel during the identification query
+      note(failure, Phase::kBlock, Cause::kStopped, state, reply, 0);
       return fail(state, observer, kLogStopped, Outcome::kStopped);
+    }
     const std::uint32_t n = remaining < kBlockSize ? remaining : kBlockSize;
-    if (!serial::drained_write(line, next, n)) return fail(state, observer, kLogErrorSending, Outcome::kSendFailed);
+    if (!serial::drained_write(line, next, n)) {
+      note(failure, Phase::kBlock, Cause::kSendFailed, state, reply, 0);
+      return fail(state, observer, kLogErrorSending, Outcome::kSendFailed);
+    }
     const std::uint16_t crc = crc16(next, n);
     const std::uint8_t crc_bytes[kCrcBytes] = {static_cast<std::uint8_t>(crc & 0xFF),
                                                static_cast<std::uint8_t>(crc >> 8)};
@@ -109,6 +142,7 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
       observer.block_answered(true);
       observer.log_line(package::kWordRetry);  // the same block goes out again
     } else {
+      note(failure, Phase::kBlock, Cause::kRefused, state, reply, got);
       state.stop_request = 1;
       log_reply(observer, reply, got);
       return Outcome::kBlockRefused;
@@ -120,7 +154,10 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
   }
 
   // A STOP handled in the last pass ends the run without the closing reply.
-  if (state.stop_request != 0) return Outcome::kStopped;
+  if (state.stop_request != 0) {
+    note(failure, Phase::kBlock, Cause::kStopped, state, reply, 0);
+    return Outcome::kStopped;
+  }
 
   state.reply_timeout = kClosingReplyTimeout;
   got = serial::line_read(line, reply, serial::kReplyBufferSize);
@@ -131,6 +168,7 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
     observer.printer_turning_off();
     return Outcome::kFinished;
   }
+  note(failure, Phase::kClosing, Cause::kRefused, state, reply, got);
   state.stop_request = 1;
   log_reply(observer, reply, got);
   observer.log_line(kLogBadClosingReply);

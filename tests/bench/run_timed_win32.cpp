@@ -205,8 +205,8 @@ class TimedPlatform final : public update::Platform {
   }
   serial::Host& host() override { return host_; }
   update::LocalTime local_time() override { return inner_.local_time(); }
-  bool append_file(const char* file_name, const char* data, std::size_t n) override {
-    return inner_.append_file(file_name, data, n);
+  bool append_file(const char* file_name, const char* data, std::size_t n, char* why, std::size_t why_cap) override {
+    return inner_.append_file(file_name, data, n, why, why_cap);
   }
 
  private:
@@ -229,7 +229,7 @@ class TimedObserver final : public update::RunObserver {
   void after_query() override { inner_.after_query(); }
   void before_transfer() override { inner_.before_transfer(); }
   void printer_turning_off() override { inner_.printer_turning_off(); }
-  void at_end(update::Outcome outcome) override { inner_.at_end(outcome); }
+  void at_end(const update::RunResult& result) override { inner_.at_end(result); }
 
  private:
   update::RunObserver& inner_;

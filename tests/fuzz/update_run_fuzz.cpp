@@ -71,7 +71,7 @@ class FuzzPlatform final : public update::Platform {
   serial::Port* open_port(const char*, std::uint32_t) override { return &port_; }
   serial::Host& host() override { return host_; }
   update::LocalTime local_time() override { return {2026, 12, 10, 9, 5, 7}; }
-  bool append_file(const char* file_name, const char* data, std::size_t n) override {
+  bool append_file(const char* file_name, const char* data, std::size_t n, char*, std::size_t) override {
     FUZZ_CHECK(std::strcmp(file_name, "sn_build.txt") == 0);
     appended.emplace_back(data, n);
     return true;
@@ -96,8 +96,8 @@ class FuzzObserver final : public update::RunObserver {
   }
   void progress(std::uint32_t position, std::uint32_t) override { progress_positions.push_back(position); }
   void after_query() override { enabled = false; }
-  void at_end(update::Outcome o) override {
-    FUZZ_CHECK(o != update::Outcome::kPortNotOpened);  // the port always opens here
+  void at_end(const update::RunResult& r) override {
+    FUZZ_CHECK(r.outcome != update::Outcome::kPortNotOpened);  // the port always opens here
     enabled = true;
     ++ends;
   }

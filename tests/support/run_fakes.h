@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -51,10 +52,11 @@ class RecordingObserver final : public update::RunObserver {
   void after_query() override { events.push_back("after_query"); }
   void before_transfer() override { events.push_back("before_transfer"); }
   void printer_turning_off() override { events.push_back("turning_off"); }
-  void at_end(update::Outcome o) override {
+  void at_end(const update::RunResult& r) override {
     ++ends;
-    outcome = o;
-    events.push_back("end " + std::to_string(static_cast<int>(o)));
+    outcome = r.outcome;
+    result = r;
+    events.push_back("end " + std::to_string(static_cast<int>(r.outcome)));
   }
 
   std::vector<std::string> log;     // log lines as added, null texts as ""
@@ -64,6 +66,7 @@ class RecordingObserver final : public update::RunObserver {
   std::vector<bool> retries;                // each block verdict in order: true for RETRY
   int ends = 0;
   update::Outcome outcome = update::Outcome::kFinished;
+  update::RunResult result;  // as at_end gave it
 };
 
 class FakePlatform final : public update::Platform {
@@ -78,15 +81,19 @@ class FakePlatform final : public update::Platform {
   }
   serial::Host& host() override { return host_; }
   update::LocalTime local_time() override { return now; }
-  bool append_file(const char* file_name, const char* data, std::size_t n) override {
+  bool append_file(const char* file_name, const char* data, std::size_t n, char* why, std::size_t why_cap) override {
     appended_to = file_name;
-    if (!can_append) return false;
+    if (!can_append) {
+      std::snprintf(why, why_cap, "%s", append_refusal.c_str());
+      return false;
+    }
     appended.emplace_back(data, n);
     return true;
   }
 
   bool can_open = true;
   bool can_append = true;
+  std::string append_refusal = "the file is in use by another program";
   int opens = 0;
   std::string opened_name;
   std::uint32_t opened_speed = 0;

@@ -196,12 +196,16 @@ TEST(DialogRun, StopDuringTheQueryStillSendsTheEntryFrame) {
   EXPECT_TRUE(b.platform.appended.empty());
 }
 
-TEST(DialogRun, UnwritableProductionLogChangesNothingOfTheRun) {
+// A production log line that cannot be written does not undo the update, but the operator is
+// told, in one line after "Process finished." that names the file and the reason; nothing else
+// of the run changes.
+TEST(DialogRun, UnwritableProductionLogIsToldInOneLine) {
   Bench b;
   b.platform.can_append = false;
   EXPECT_EQ(b.run(), 0);
   EXPECT_EQ(b.ops.log, (Log{"Start...", "OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF",
-                            "Process finished.", ""}));
+                            "Process finished.",
+                            "Production log not written: sn_build.txt (the file is in use by another program).", ""}));
   EXPECT_EQ(b.state.stop_request, 0u);
 }
 

@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
     char line[200];
     int n = std::snprintf(line, sizeof line, "W%d;L%d;%.*s\r\n", writer, i, 20 + i % 50,
                           "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx");
-    if (!update::append_file(argv[1], line, static_cast<std::size_t>(n))) ++lost;
+    char why[160];
+    if (!update::append_file(argv[1], line, static_cast<std::size_t>(n), why, sizeof why)) ++lost;
   }
   if (lost) std::fprintf(stderr, "writer %d: %d appends could not open the file\n", writer, lost);
   return lost ? 1 : 0;

@@ -12,6 +12,7 @@
 #include "tests/support/run_fakes.h"
 #include "tests/support/scripted_printer.h"
 #include "update/driver.h"
+#include "update/operator_text.h"
 
 namespace {
 
@@ -50,6 +51,26 @@ TEST(RunUpdate, FinishedRunTakesItsRequestAsGivenAndReportsEveryMoment) {
                     "log Process finished.", "log ", "end 0"}));
   // The bytes the printer acknowledged travel with each progress report.
   EXPECT_EQ(r.observer.acknowledged, (std::vector<std::uint32_t>{528, 1000}));
+  EXPECT_EQ(r.observer.result.outcome, Outcome::kFinished);
+  EXPECT_EQ(r.observer.result.failure.cause, update::Cause::kNone);
+  EXPECT_TRUE(r.observer.result.production_log.due && r.observer.result.production_log.written);
+}
+
+// A finished update whose line cannot be written stays finished; the result says the line is not
+// in the file and why, and the log says so after "Process finished.".
+TEST(RunUpdate, LineThatCannotBeWrittenIsReportedNotLost) {
+  UpdateRun r;
+  r.platform.can_append = false;
+  r.platform.append_refusal = "the disk is full";
+  EXPECT_EQ(r.go(), Outcome::kFinished);
+  const update::ProductionLogWrite& w = r.observer.result.production_log;
+  EXPECT_TRUE(w.due);
+  EXPECT_FALSE(w.written);
+  EXPECT_STREQ(w.reason, "the disk is full");
+  const auto& log = r.observer.log;
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3], "Process finished.");
+  EXPECT_EQ(log[log.size() - 2], "Production log not written: station.log (the disk is full).");
 }
 
 // The front end keeps one RunState for all its runs: a run counts only the bytes acknowledged in
@@ -92,19 +113,27 @@ TEST(RunUpdate, OutcomeNamesHowTheRunEnded) {
     std::function<void(UpdateRun&)> setup;
     Outcome outcome;
     const char* last_line;  // the line before the closing empty one
+    const char* failure;    // where and why, in words
   } cases[] = {
       {"port cannot be opened", [](UpdateRun& r) { r.platform.can_open = false; }, Outcome::kPortNotOpened,
-       "Error opening serial port."},
+       "Error opening serial port.", "port not opened"},
       {"handshake unanswered", [](UpdateRun& r) { r.printer.handshake_answer.clear(); }, Outcome::kNoCommunication,
-       "No communication."},
+       "No communication.", "entry handshake: no reply within 5 s"},
       {"handshake refused", [](UpdateRun& r) { r.printer.handshake_answer = std::string("\x02\x23" "11" "23\n", 7); },
-       Outcome::kBadReceipt, "0x02 0x23 0x31 0x31 "},
-      {"announce refused", [](UpdateRun& r) { r.printer.announce_answer = "NAK\r\n"; }, Outcome::kAnnounceRefused, "NAK"},
+       Outcome::kBadReceipt, "0x02 0x23 0x31 0x31 ", "entry handshake: unexpected reply 0x02 0x23 0x31 0x31"},
+      {"announce refused", [](UpdateRun& r) { r.printer.announce_answer = "NAK\r\n"; }, Outcome::kAnnounceRefused, "NAK",
+       "announce line: unexpected reply \"NAK\""},
       {"block refused", [](UpdateRun& r) { r.printer.block_answer = [](std::size_t) { return std::string("BAD\r\n"); }; },
-       Outcome::kBlockRefused, "BAD"},
+       Outcome::kBlockRefused, "BAD", "block 1 of 2: unexpected reply \"BAD\""},
+      {"second block unanswered",
+       [](UpdateRun& r) { r.printer.block_answer = [](std::size_t send) { return std::string(send == 1 ? "" : "OK\r\n"); }; },
+       Outcome::kBlockRefused, "", "block 2 of 2: no reply within 5 s"},
       {"no closing reply", [](UpdateRun& r) { r.printer.closing_answer = "NO\r\n"; }, Outcome::kClosingRefused,
-       "Bad printer response."},
-      {"block write fails", [](UpdateRun& r) { r.port.fail_writes_from = 3; }, Outcome::kSendFailed, "Error sending data."},
+       "Bad printer response.", "closing reply: unexpected reply \"NO\""},
+      {"closing reply missing", [](UpdateRun& r) { r.printer.closing_answer.clear(); }, Outcome::kClosingRefused,
+       "Bad printer response.", "closing reply: no reply within 10 s"},
+      {"block write fails", [](UpdateRun& r) { r.port.fail_writes_from = 3; }, Outcome::kSendFailed, "Error sending data.",
+       "block 1 of 2: could not be sent"},
       // STOP between the blocks.
       {"stopped in the transfer",
        [](UpdateRun& r) {
@@ -113,7 +142,7 @@ TEST(RunUpdate, OutcomeNamesHowTheRunEnded) {
            r.state.stop_request = 1;
          };
        },
-       Outcome::kStopped, "Process stopped."},
+       Outcome::kStopped, "Process stopped.", "stopped at block 2 of 2"},
       // STOP while the query waits: the handshake still goes out, finds the stop request raised,
       // and fails; the run was stopped all the same.
       {"stopped during the query",
@@ -125,14 +154,14 @@ TEST(RunUpdate, OutcomeNamesHowTheRunEnded) {
            r.state.stop_request = 1;
          };
        },
-       Outcome::kStopped, "No communication."},
+       Outcome::kStopped, "No communication.", "stopped during the identification query"},
       // Cancel while the query waits: the run goes on up to the first block.
       {"cancelled during the query",
        [](UpdateRun& r) {
          r.printer.query_answer.clear();
          r.host.on_pump = [&r] { r.state.run_active = 0; };
        },
-       Outcome::kStopped, "Process stopped."},
+       Outcome::kStopped, "Process stopped.", "stopped at block 1 of 2"},
   };
   for (const Case& c : cases) {
     UpdateRun r;
@@ -140,6 +169,10 @@ TEST(RunUpdate, OutcomeNamesHowTheRunEnded) {
     EXPECT_EQ(r.go(), c.outcome) << c.what;
     EXPECT_EQ(r.observer.ends, 1) << c.what;
     EXPECT_EQ(r.observer.outcome, c.outcome) << c.what;
+    char words[update::kFailureTextSize];
+    update::describe_failure(r.observer.result.failure, words, sizeof words);
+    EXPECT_STREQ(words, c.failure) << c.what;
+    EXPECT_FALSE(r.observer.result.production_log.due) << c.what;
     EXPECT_TRUE(r.platform.appended.empty()) << c.what;
     const auto& log = r.observer.log;
     if (c.outcome == Outcome::kPortNotOpened) {

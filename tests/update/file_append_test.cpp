@@ -8,14 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 #endif
 
 #include "update/file_append.h"
@@ -49,28 +50,81 @@ class FileAppend : public ::testing::Test {
   fs::path dir_;
 };
 
+// The append as the run makes it, with its reason kept for the failure message.
+bool append(const std::string& p, const std::string& line, std::string* reason = nullptr) {
+  char why[160] = "";
+  const bool ok = update::append_file(p.c_str(), line.data(), line.size(), why, sizeof why);
+  if (reason != nullptr) *reason = why;
+  return ok;
+}
+
 TEST_F(FileAppend, AddsAfterTheLastByteOfAnExistingFile) {
   const std::string p = path("sn_build.txt");
   put(p, "OLD;T;01/01/26 00:00:00\r\npartial");  // last byte is not a line end
   const std::string line = "A1B2C3;X;12/06/26 03:57:54\r\n";
-  ASSERT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+  ASSERT_TRUE(append(p, line));
   EXPECT_EQ(contents(p), "OLD;T;01/01/26 00:00:00\r\npartial" + line);
-  ASSERT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+  ASSERT_TRUE(append(p, line));
   EXPECT_EQ(contents(p), "OLD;T;01/01/26 00:00:00\r\npartial" + line + line);
 }
 
 TEST_F(FileAppend, CreatesAMissingFileWithJustTheLine) {
   const std::string p = path("sn_build.txt");
   const std::string line = ";X;12/06/26 03:57:54\r\n";
-  ASSERT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+  ASSERT_TRUE(append(p, line));
   EXPECT_EQ(contents(p), line);
 }
 
-TEST_F(FileAppend, ReportsAFileThatCannotBeOpened) {
-  const std::string p = path("a_directory");
-  fs::create_directories(p);
-  EXPECT_FALSE(update::append_file(p.c_str(), "x\r\n", 3));
-  EXPECT_FALSE(update::append_file(path("missing/sn_build.txt").c_str(), "x\r\n", 3));
+// A file that cannot be opened is reported with the reason in plain words, by the append after
+// its attempts and by the check a front end makes before any printer is touched.
+TEST_F(FileAppend, ReportsAFileThatCannotBeOpenedWithItsReason) {
+  fs::create_directories(path("a_directory"));
+  struct Case {
+    const char* name;
+    const char* reason;
+  };
+  const Case cases[] = {
+#ifdef _WIN32
+      {"a_directory", "access is denied (a read-only file, a folder, or no permission)"},
+#else
+      {"a_directory", "it is a folder"},
+#endif
+      {"missing/sn_build.txt", "its folder does not exist"},
+  };
+  for (const Case& c : cases) {
+    std::string reason;
+    EXPECT_FALSE(append(path(c.name), "x\r\n", &reason)) << c.name;
+    EXPECT_EQ(reason, c.reason) << c.name;
+    char why[160] = "";
+    EXPECT_FALSE(update::can_append(path(c.name).c_str(), why, sizeof why)) << c.name;
+    EXPECT_STREQ(why, c.reason) << c.name;
+  }
+  EXPECT_FALSE(fs::exists(path("missing"))) << "a failed append creates no folder";
+}
+
+// The check opens the file as the append does and writes nothing: a missing file is created
+// empty, an existing one keeps its content.
+TEST_F(FileAppend, CheckCreatesTheFileAndWritesNothing) {
+  const std::string p = path("sn_build.txt");
+  char why[160] = "";
+  ASSERT_TRUE(update::can_append(p.c_str(), why, sizeof why)) << why;
+  EXPECT_TRUE(fs::exists(p));
+  EXPECT_EQ(contents(p), "");
+  put(p, "OLD\r\n");
+  ASSERT_TRUE(update::can_append(p.c_str(), why, sizeof why)) << why;
+  EXPECT_EQ(contents(p), "OLD\r\n");
+}
+
+// A file that cannot be written for a moment (here its folder appears only after the first
+// attempt) still gets its line: the append tries again for a while before it gives up.
+TEST_F(FileAppend, TriesAgainForAWhile) {
+  const std::string p = path("later/sn_build.txt");
+  const std::string line = "A1B2C3;X;12/06/26 03:57:54\r\n";
+  std::thread updater([&] { EXPECT_TRUE(append(p, line)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(update::kAppendPauseMs * 2));
+  fs::create_directories(path("later"));
+  updater.join();
+  EXPECT_EQ(contents(p), line);
 }
 
 #ifndef _WIN32
@@ -86,7 +140,7 @@ TEST_F(FileAppend, WaitsForAReaderThatHoldsTheLock) {
   const std::string line = "A1B2C3;X;12/06/26 03:57:54\r\n";
   std::atomic<bool> done{false};
   std::thread updater([&] {
-    EXPECT_TRUE(update::append_file(p.c_str(), line.data(), line.size()));
+    EXPECT_TRUE(append(p, line));
     done = true;
   });
   // However long the append is given, it must not write while the lock is held.

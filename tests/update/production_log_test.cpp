@@ -70,14 +70,16 @@ TEST(ProductionLog, ComposesInTheTextBufferAndAppendsTheLineOnce) {
   std::memset(state.text, 'z', sizeof state.text);
   auto pkg = record_with_tag("X");
 
-  EXPECT_EQ(update::write_production_log(state, *pkg, platform, update::kProductionLogFile), 1);
+  char why[160] = "";
+  EXPECT_TRUE(update::write_production_log(state, *pkg, platform, update::kProductionLogFile, why, sizeof why));
   EXPECT_EQ(platform.appended_to, "sn_build.txt");
   ASSERT_EQ(platform.appended.size(), 1u);
   EXPECT_EQ(platform.appended[0], "A1B2C3;X;12/06/26 03:57:54\r\n");  // no terminator written
   EXPECT_STREQ(state.text, "A1B2C3;X;12/06/26 03:57:54\r\n");
 
   platform.can_append = false;
-  EXPECT_EQ(update::write_production_log(state, *pkg, platform, update::kProductionLogFile), 0);
+  EXPECT_FALSE(update::write_production_log(state, *pkg, platform, update::kProductionLogFile, why, sizeof why));
+  EXPECT_STREQ(why, "the file is in use by another program");
 }
 
 }  // namespace
