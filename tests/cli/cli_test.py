@@ -16,6 +16,7 @@ import pty
 import re
 import select
 import shutil
+import signal
 import stat
 import subprocess
 import sys
@@ -278,6 +279,9 @@ USAGE = [
     (["update", "--port", "@PTY", "--baud", "14400"], "14400"),
     (["update", "--port", "@PTY", "--speed", "9600"], "--speed"),
     (["update", "--port", "@PTY", "--port", "@PTY"], "twice"),
+    (["update", "--port", ""], "an empty name is not a port"),
+    (["update", "--port", "@PTY", "--baud", "abc"], '"abc" is not a line speed; use one of 9600, 19200'),
+    (["help", "frobnicate"], "frobnicate"),
     (["update", "--port"], "--port"),
     (["frobnicate"], "frobnicate"),
 ]
@@ -298,6 +302,13 @@ def case_usage(image):
         check("identification query" not in printer.stderr_text(), "a usage error reached the printer")
         rc, out, err = run_cli(["--help"], work, limit=30)
         check(rc == 0 and "Example" in out and "update" in out, "--help: %d %r" % (rc, out))
+        # Each command's help is its own: the update's has the exit statuses, the others not its examples.
+        for args in (["help", "update"], ["update", "--help"]):
+            rc, out, err = run_cli(args, work, limit=30)
+            check(rc == 0 and "--port" in out and "3 updated but not recorded" in out, "%r: %d %r" % (args, rc, out))
+        for cmd in ("info", "ports"):
+            rc, out, err = run_cli([cmd, "--help"], work, limit=30)
+            check(rc == 0 and "zorven-cli %s" % cmd in out and "update --port" not in out, "%s --help: %r" % (cmd, out))
         # Every port offered is a serial device that exists.
         rc, out, err = run_cli(["ports"], work, limit=30)
         check(rc == 0, "ports: exit status %d" % rc)
@@ -506,6 +517,247 @@ def case_empty_package(image):
         check(not os.path.exists(os.path.join(work, "sn_build.txt")), "production log written")
     finally:
         printer.stop()
+
+
+def final_lines(out):
+    """The final lines of a run: "PORT  OUTCOME  SERIAL  SECONDS s[  WHY]", by port."""
+    lines = {}
+    for l in out.splitlines():
+        m = re.match(r"^(\S+) +(finished|failed|stopped) +(\S+) +(\d+\.\d) s(?:  (.*))?$", l)
+        if m:
+            lines[m.group(1)] = (m.group(2), m.group(3), m.group(5) or "")
+    return lines
+
+
+def unwritable_paths(work):
+    """(what, --log path, --json path, reason) for records that cannot be written."""
+    os.makedirs(os.path.join(work, "a_folder"))
+    rows = [
+        ("log in a missing folder", "missing/sn_build.txt", None, "its folder does not exist"),
+        ("log naming a folder", "a_folder", None, "it is a folder"),
+        ("json in a missing folder", "sn_build.txt", "missing/result.json", "its folder does not exist"),
+        ("json naming a folder", "sn_build.txt", "a_folder", "it is a folder"),
+    ]
+    locked = os.path.join(work, "locked")
+    os.makedirs(locked)
+    os.chmod(locked, 0o555)
+    rows.append(("log in a folder without write permission", "locked/sn_build.txt", None, "no permission to write it"))
+    shared = os.path.join(work, "shared")
+    os.makedirs(shared)
+    os.chmod(shared, 0o777)
+    rows.append(("json in a folder without write permission", "shared/sn_build.txt", "locked/result.json",
+                 "no permission to write it"))
+    return rows
+
+
+def as_other_user():
+    """The command prefix that runs a program as a user without root's rights over files, or None
+    where there is none to be had: root ignores a folder's permissions."""
+    if os.geteuid() != 0:
+        return []
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        return None
+    return [setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+
+def case_records(image):
+    """Records are checked before any printer is touched: a production log or --json file that
+    cannot be written is a usage error that names the path and the system's reason."""
+    work = fresh_dir("records")
+    os.chmod(work, 0o777)
+    printer = start_printer(work, "idle", [])
+    prefix = as_other_user()
+    try:
+        for what, log, json_path, reason in unwritable_paths(work):
+            if "permission" in what and prefix is None:
+                print("skipped: %s: no way to run as a user other than root here" % what)
+                continue
+            args = ["update", "--port", printer.pty, "--log", log] + (["--json", json_path] if json_path else [])
+            p = subprocess.run((prefix if "permission" in what else []) + [ARGS.cli] + args, cwd=work,
+                               capture_output=True, text=True, timeout=30)
+            named = json_path or log
+            check(p.returncode == 2, "%s: exit status %d, %r" % (what, p.returncode, p.stderr))
+            check(p.stdout == "", "%s: output %r" % (what, p.stdout))
+            check(p.stderr.count("\n") == 1 and named in p.stderr and reason in p.stderr,
+                  "%s: not one line naming %s and %r: %r" % (what, named, reason, p.stderr))
+        check("identification query" not in printer.stderr_text(), "a refused record reached the printer")
+    finally:
+        printer.stop()
+
+
+def case_not_recorded(image):
+    """A production log that turns unwritable during the update: the printer is updated, the run's
+    log says the line was not written and why, the JSON carries it, the status is its own."""
+    work = fresh_dir("not_recorded")
+    printer = start_printer(work, "p", ["--serial", "ZP-NOREC", "--baud", "115200"])
+    try:
+        cli = subprocess.Popen([ARGS.v4_small_cli, "update", "--port", printer.pty, "--baud", "115200", "--json",
+                                "result.json"], cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        first = cli.stdout.readline()
+        check("Start..." in first, "first line %r" % first)
+        # The check before the run created the file; a folder takes its place during the run.
+        os.remove(os.path.join(work, "sn_build.txt"))
+        os.makedirs(os.path.join(work, "sn_build.txt"))
+        rest, err = cli.communicate(timeout=RUN_LIMIT)
+        out = first + rest
+        check(cli.returncode == 3, "exit status %d: %r" % (cli.returncode, err))
+        logged = [l.split(" - ", 1)[-1] for l in out.splitlines()]
+        at = logged.index("Process finished.")
+        check(logged[at + 1] == "Production log not written: sn_build.txt (it is a folder).",
+              "after \"Process finished.\": %r" % logged[at + 1:])
+        with open(os.path.join(work, "result.json")) as f:
+            result = json.load(f)[0]
+        check(result["outcome"] == "finished", "outcome %r" % result["outcome"])
+        check(result["production_log"] == {"path": "sn_build.txt", "written": False, "error": "it is a folder"},
+              "production_log %r" % result["production_log"])
+        outcome, serial, why = final_lines(out)[printer.pty]
+        check((outcome, serial) == ("finished", "ZP-NOREC") and "production log not written (it is a folder)" in why,
+              "final line %r" % ((outcome, serial, why),))
+    finally:
+        printer.stop()
+
+
+def case_failure_words(image):
+    """Every failure in words, on the final line and in the JSON: where the run ended (the phase,
+    the block) and what came back. One run over a printer per fault."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        blocks = (len(f.read()) + BLOCK_SIZE - 1) // BLOCK_SIZE
+    mid = blocks // 2 + 1
+    rows = [
+        (["--silent", "handshake"], "failed", "entry handshake: no reply within 5 s", "handshake", "no_reply"),
+        (["--refuse-handshake"], "failed", "entry handshake: unexpected reply 0x02 0x23 0x30 0x31", "handshake",
+         "unexpected_reply"),
+        (["--garbage", "announce"], "failed", 'announce line: unexpected reply "GARBAGE"', "announce",
+         "unexpected_reply"),
+        (["--silent", "block:%d" % mid], "failed", "block %d of %d: no reply within 5 s" % (mid, blocks), "block",
+         "no_reply"),
+        (["--bad-reply-block", str(mid)], "failed", 'block %d of %d: unexpected reply "BUSY"' % (mid, blocks), "block",
+         "unexpected_reply"),
+        (["--silent", "wait"], "failed", "closing reply: no reply within 10 s", "closing", "no_reply"),
+        (["--silent", "query"], "finished", "", None, None),
+    ]
+    work = fresh_dir("failure_words")
+    printers = [start_printer(work, "p%d" % i, ["--serial", "ZP-F%d" % i] + r[0]) for i, r in enumerate(rows)]
+    try:
+        args = ["update", "--json", "result.json"]
+        for p in printers:
+            args += ["--port", p.pty]
+        p = subprocess.run([ARGS.v4_small_cli] + args, cwd=work, capture_output=True, text=True, timeout=RUN_LIMIT)
+        check(p.returncode == 1, "exit status %d: %r" % (p.returncode, p.stderr))
+        final = final_lines(p.stdout)
+        with open(os.path.join(work, "result.json")) as f:
+            results = json.load(f)
+        for (fault, outcome, words, phase, cause), printer, result in zip(rows, printers, results):
+            serial = "-" if fault == ["--silent", "query"] else "ZP-F%d" % printers.index(printer)
+            check(final.get(printer.pty) == (outcome, serial, words), "%r: final line %r, not %r" %
+                  (fault, final.get(printer.pty), (outcome, serial, words)))
+            failure = result["failure"]
+            if phase is None:
+                check(failure is None, "%r: failure %r" % (fault, failure))
+                continue
+            check((failure["phase"], failure["cause"], failure["text"]) == (phase, cause, words),
+                  "%r: JSON failure %r" % (fault, failure))
+            if phase == "block":
+                check((failure["block"], failure["blocks"]) == (mid, blocks), "%r: %r" % (fault, failure))
+        # A finished printer without a serial number: warned of, and its line has an empty field.
+        quiet = printers[-1].pty
+        check("%s: warning: the printer gave no serial number" % quiet in p.stdout, "no warning in %r" % p.stdout)
+        check([l.split(";")[0] for l in log_lines(work)] == [""], "production log %r" % log_lines(work))
+    finally:
+        for pr in printers:
+            pr.stop()
+
+
+def case_same_device(image):
+    """One device under two names is a usage error that names both, before anything is opened."""
+    work = fresh_dir("same_device")
+    printer = start_printer(work, "p", [])
+    try:
+        os.symlink(printer.pty, os.path.join(work, "ttyV0"))
+        rc, out, err = run_cli(["update", "--port", "ttyV0", "--port", printer.pty], work, limit=30)
+        check(rc == 2, "exit status %d" % rc)
+        check(err.count("\n") == 1 and "ttyV0" in err and printer.pty in err and "same device" in err,
+              "not one line naming both: %r" % err)
+        check(not os.path.exists(os.path.join(work, "sn_build.txt")), "production log touched")
+        check("identification query" not in printer.stderr_text(), "the printer was reached")
+    finally:
+        printer.stop()
+
+
+def case_signals(image):
+    """SIGTERM and SIGHUP stop every run as Ctrl-C does, with the JSON written; a stop in the
+    closing wait takes effect at once, not after the wait's ten seconds; a second signal ends the
+    program at once."""
+    with open(ARGS.v3_image, "rb") as f:
+        v3_image = f.read()
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        work = fresh_dir("signal_%d" % sig)
+        printer = start_printer(work, "p", V3_PRINTER + ["--baud", "19200"])
+        try:
+            cli = subprocess.Popen([ARGS.v3_cli, "update", "--json", "result.json", "--baud", "19200", "--port",
+                                    printer.pty], cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            out, err = interrupt_in_transfer(cli, lambda l: l.rstrip().endswith(" - OK"), 60, run_on_s=1, sig=sig)
+            name = signal.Signals(sig).name
+            check(cli.returncode == 130, "%s: exit status %s" % (name, cli.returncode))
+            check(any(l.endswith(" - Process stopped.") for l in out.splitlines()), "%s: %r" % (name, out))
+            check(err.count("stopping") == 1, "%s: stderr %r" % (name, err))
+            with open(os.path.join(work, "result.json")) as f:
+                result = json.load(f)[0]
+            check(result["outcome"] == "stopped" and result["failure"]["cause"] == "stopped",
+                  "%s: result %r" % (name, result))
+            check(final_lines(out)[printer.pty][0] == "stopped", "%s: final line in %r" % (name, out))
+        finally:
+            printer.stop()
+
+    # The closing wait: a printer that never says WAIT.
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    work = fresh_dir("signal_closing")
+    printer = start_printer(work, "p", ["--silent", "wait"])
+    try:
+        cli = subprocess.Popen([ARGS.v4_small_cli, "update", "--json", "result.json", "--port", printer.pty],
+                               cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # The printer notes its silence once the last block is answered: the closing wait has begun.
+        deadline = time.monotonic() + 60
+        while "fault: no reply" not in printer.stderr_text() and time.monotonic() < deadline and cli.poll() is None:
+            time.sleep(0.05)
+        check(cli.poll() is None and "fault: no reply" in printer.stderr_text(), "the closing wait did not begin")
+        sent = time.monotonic()
+        cli.send_signal(signal.SIGINT)
+        out, err = cli.communicate(timeout=30)
+        # The wait is ten seconds; a stop that waited it out would take that long.
+        check(time.monotonic() - sent < 5, "the stop took %.1f s" % (time.monotonic() - sent))
+        check(cli.returncode == 130, "exit status %s" % cli.returncode)
+        with open(os.path.join(work, "result.json")) as f:
+            result = json.load(f)[0]
+        check((result["failure"]["phase"], result["failure"]["cause"]) == ("closing", "stopped"), "%r" % result)
+        check(result["bytes_acknowledged"] == len(small), "bytes %r" % result["bytes_acknowledged"])
+    finally:
+        printer.stop()
+
+    # A second signal: the program ends at once, without waiting for the runs.
+    work = fresh_dir("signal_twice")
+    printer = start_printer(work, "p", V3_PRINTER + ["--baud", "19200"])
+    try:
+        cli = subprocess.Popen([ARGS.v3_cli, "update", "--json", "result.json", "--baud", "19200", "--port",
+                                printer.pty], cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = ""
+        while not line.rstrip().endswith(" - OK"):
+            line = cli.stdout.readline()
+            check(line != "", "transfer did not start")
+        os.kill(cli.pid, signal.SIGINT)
+        # Two signals sent before the first is taken would arrive as one.
+        first = cli.stderr.readline()
+        check("stopping" in first, "stderr %r" % first)
+        os.kill(cli.pid, signal.SIGINT)
+        out, err = cli.communicate(timeout=30)
+        check(cli.returncode == 130, "exit status %s" % cli.returncode)
+        check("ended at once" in err, "stderr %r" % err)
+        check(not os.path.exists(os.path.join(work, "result.json")), "result written after the second signal")
+    finally:
+        printer.stop()
+
 
 
 def main():

@@ -9,10 +9,10 @@ from .checks import Failure, check
 STOP_LIMIT_S = 60
 
 
-def interrupt_in_transfer(cli, under_way, start_limit, run_on_s=2):
+def interrupt_in_transfer(cli, under_way, start_limit, run_on_s=2, sig=signal.SIGINT):
     """Reads the output of the running `cli` (text pipes) up to the line `under_way(line)` accepts,
-    lets the transfer run on for `run_on_s` seconds, and sends SIGINT, as Ctrl-C does. Returns
-    (the whole output, stderr) once the program has ended."""
+    lets the transfer run on for `run_on_s` seconds, and sends `sig` (SIGINT, as Ctrl-C does).
+    Returns (the whole output, stderr) once the program has ended."""
     deadline = time.monotonic() + start_limit
     lines = []
     while time.monotonic() < deadline:
@@ -24,11 +24,11 @@ def interrupt_in_transfer(cli, under_way, start_limit, run_on_s=2):
             break
     check(lines and under_way(lines[-1]), "transfer did not start: %r" % lines)
     time.sleep(run_on_s)
-    cli.send_signal(signal.SIGINT)
+    cli.send_signal(sig)
     try:
         rest, err = cli.communicate(timeout=STOP_LIMIT_S)
     except subprocess.TimeoutExpired:
         cli.kill()
         cli.communicate()
-        raise Failure("no exit after SIGINT")
+        raise Failure("no exit after %s" % signal.Signals(sig).name)
     return "".join(lines) + rest, err
