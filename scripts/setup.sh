@@ -13,6 +13,8 @@ packages=(
   wine wine64 wine32:i386
   xvfb xdotool x11-utils imagemagick
   lrzsz python3
+  # The Debian package: cpack's dependency list (dpkg-shlibdeps, and file to find the programs).
+  dpkg-dev file
   # clang and its sanitizer and libFuzzer runtime from the same set of default versions.
   clang libclang-rt-dev llvm
   debootstrap qemu-system-x86 e2fsprogs
