@@ -157,6 +157,27 @@ def scenario_fault(h, opts):
         check(0 < s["progress"] < 100, f"progress {s['progress']} after a failure in the middle")
 
 
+def scenario_unwritable_log(h, opts):
+    """A production log that cannot be written (a folder stands where sn_build.txt would be): the
+    update finishes as always, and one line after "Process finished." names the file and the
+    reason; nothing else of the log changes."""
+    os.makedirs(os.path.join(h.work, "sn_build.txt"))
+    h.start_printer()
+    h.start_program()
+    h.run_update()
+    wait_log(h, "Process finished.", 120)
+    # The line is tried again for about two seconds before the run tells of it and ends.
+    s = idle_state(h)
+    texts = log_texts(s["log"])
+    expected = finished_log()
+    check(len(texts) == len(expected) + 1 and texts[:-2] == expected[:-1] and texts[-1] == "",
+          f"log {texts}, expected {expected} with one line more")
+    check(re.fullmatch(r"Production log not written: sn_build\.txt \(.+\)\.", texts[-2]) is not None,
+          f"the line after \"Process finished.\": {texts[-2]!r}")
+    check(s["progress"] == 100, f"progress {s['progress']}")
+    check_received(h)
+
+
 def scenario_bad_receipt(h, opts):
     """A refused entry frame: "Bad Receipt: " and the hexadecimal dump of the 4 bytes read."""
     h.start_printer(["--refuse-handshake"])
@@ -311,6 +332,7 @@ SCENARIOS = {
     "settings": scenario_settings,
     "unplugged": scenario_unplugged,
     "fault": scenario_fault,
+    "unwritable-log": scenario_unwritable_log,
 }
 
 
