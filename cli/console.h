@@ -27,17 +27,33 @@ bool stop_requested();
 // Whether standard output is a terminal that can redraw a line in place.
 bool output_is_terminal();
 
+// The width of the terminal standard output shows in, in characters; 0 when it is not a
+// terminal or does not say.
+std::size_t terminal_columns();
+
 // Writes all n bytes to standard output (or standard error) as one request where the system
 // allows it. Callers serialise.
 void write_out(const char* data, std::size_t n);
 void write_err(const char* data, std::size_t n);
 
+// A port a user could pass, with what the system tells of the adapter behind it. Text fields are
+// empty and the latency timer -1 where the system does not say.
+struct PortInfo {
+  std::string port;           // the name to pass: a /dev/serial/by-id name, a /dev path or COM3
+  std::string device;         // the device node the name leads to
+  std::string vendor_id;      // the USB adapter's ids as the system writes them ("0403")
+  std::string product_id;
+  std::string serial_number;  // the USB adapter's own serial number
+  std::string driver;         // the kernel driver behind the port (ftdi_sio, cdc_acm, serial)
+  std::int32_t latency_timer_ms = -1;
+};
+
 // The ports a user could pass, in the order to offer them.
-std::vector<std::string> list_ports();
+std::vector<PortInfo> list_ports();
 #ifndef _WIN32
 // The same, reading the system's folders (/dev, /sys) under `root` instead of "/": "" is the
 // running system, a folder of a test's making stands in for another machine.
-std::vector<std::string> list_ports_under(const std::string& root);
+std::vector<PortInfo> list_ports_under(const std::string& root);
 #endif
 
 // The device a port name leads to, so that one device given under two names is caught: on Linux
@@ -53,6 +69,25 @@ inline constexpr std::size_t kReasonSize = 512;
 // The plain-words reason for an open of `name` that failed with the system's error code (errno,
 // or GetLastError), into dst (cap bytes, terminated).
 void open_failure_text(const char* name, long error, char* dst, std::size_t cap);
+
+#ifndef _WIN32
+// What a user refused a device can do about it, from the group that owns the device.
+enum class PermissionAdvice {
+  kJoinGroup,          // join the device's group
+  kLogInAgain,         // in the group, but not yet in this login session
+  kOwnerDoesNotAllow,  // no group to join helps: an administrator, or a udev rule, has to allow it
+};
+
+struct DeviceGroup {
+  bool known = false;              // the device could be looked at
+  unsigned gid = 0;                // the group that owns it
+  bool group_read_write = false;   // its mode lets that group read and write
+  bool member = false;             // the group database has the user in the group
+  bool member_in_session = false;  // this process has the group
+};
+
+PermissionAdvice permission_advice(const DeviceGroup& g);
+#endif
 
 // The operating system as one port's update run sees it: its own port object, the calendar
 // clock, a pump that turns Ctrl-C into the dialog's STOP for this run, the local time and the

@@ -93,19 +93,30 @@ bool output_is_terminal() {
   return SetConsoleMode(h, mode | kVirtualTerminalProcessing) != 0;
 }
 
+std::size_t terminal_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+  return columns > 0 ? static_cast<std::size_t>(columns) : 0;
+}
+
 void write_out(const char* data, std::size_t n) { write_all(STD_OUTPUT_HANDLE, data, n); }
 void write_err(const char* data, std::size_t n) { write_all(STD_ERROR_HANDLE, data, n); }
 
-// The update dialog's port list: COM1 to COM4, then every port discovery found.
-std::vector<std::string> list_ports() {
+// The update dialog's port list: COM1 to COM4, then every port discovery found; of the adapter
+// behind each, only the FTDI driver's latency timer is looked up.
+std::vector<PortInfo> list_ports() {
   static std::uint8_t presence[serial::kPresenceSize];
   unsigned numbers[serial::kMaxPortEntries];
   const std::size_t n = serial::port_numbers(serial::discover_ports(presence), presence, numbers);
-  std::vector<std::string> ports;
+  std::vector<PortInfo> ports;
   char entry[serial::kPortEntrySize];
   for (std::size_t i = 0; i < n; ++i) {
     serial::port_entry_text(numbers[i], entry, sizeof entry);
-    ports.emplace_back(entry);
+    PortInfo info;
+    info.port = entry;
+    info.latency_timer_ms = ftdi_latency_timer(HKEY_LOCAL_MACHINE, kFtdiBus, entry);
+    ports.push_back(std::move(info));
   }
   return ports;
 }

@@ -103,6 +103,8 @@ bool request_low_latency(int fd);
 // link to one, such as a by-id name), read from sysfs under `root` ("" for the running system).
 // -1 where the device shows none (a pty, a UART, a driver without the setting).
 std::int32_t sysfs_latency_timer(const std::string& root, const char* name);
+// The same for the kernel's tty `tty` (ttyUSB0).
+std::int32_t tty_latency_timer(const std::string& root, const std::string& tty);
 #endif
 
 }  // namespace cli

@@ -39,7 +39,11 @@ bool request_low_latency(int fd) {
 std::int32_t sysfs_latency_timer(const std::string& root, const char* name) {
   const std::string dev = device_name(root + name);
   if (dev.empty()) return -1;
-  const std::string attr = root + "/sys/class/tty/" + dev + "/device/latency_timer";
+  return tty_latency_timer(root, dev);
+}
+
+std::int32_t tty_latency_timer(const std::string& root, const std::string& tty) {
+  const std::string attr = root + "/sys/class/tty/" + tty + "/device/latency_timer";
   std::FILE* f = std::fopen(attr.c_str(), "r");
   if (f == nullptr) return -1;
   char text[16] = {};

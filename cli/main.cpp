@@ -72,8 +72,45 @@ int show_info(const package::Record& pkg) {
   return kExitFinished;
 }
 
-int show_ports() {
-  for (const std::string& p : cli::list_ports()) say(p);
+// The ports with the adapter behind each, as aligned columns under a header ("-" where the
+// system does not say), or as a JSON array (null where it does not).
+int show_ports(bool json) {
+  const std::vector<cli::PortInfo> ports = cli::list_ports();
+  if (json) {
+    const auto text_or_null = [](const std::string& s) {
+      return s.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s);
+    };
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    for (const cli::PortInfo& p : ports) {
+      nlohmann::ordered_json j;
+      j["port"] = p.port;
+      j["device"] = text_or_null(p.device);
+      j["vendor_id"] = text_or_null(p.vendor_id);
+      j["product_id"] = text_or_null(p.product_id);
+      j["serial_number"] = text_or_null(p.serial_number);
+      j["driver"] = text_or_null(p.driver);
+      j["latency_timer_ms"] = p.latency_timer_ms >= 0 ? nlohmann::ordered_json(p.latency_timer_ms) : nullptr;
+      all.push_back(std::move(j));
+    }
+    say(all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    return kExitFinished;
+  }
+  const auto shown = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
+  std::vector<std::vector<std::string>> rows = {{"PORT", "DEVICE", "VID:PID", "SERIAL", "DRIVER", "LATENCY"}};
+  for (const cli::PortInfo& p : ports) {
+    const bool ids = !p.vendor_id.empty() && !p.product_id.empty();
+    rows.push_back({p.port, shown(p.device), ids ? p.vendor_id + ":" + p.product_id : "-", shown(p.serial_number),
+                    shown(p.driver), p.latency_timer_ms >= 0 ? std::to_string(p.latency_timer_ms) + " ms" : "-"});
+  }
+  std::vector<std::size_t> width(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size(); ++c)
+      if (row[c].size() > width[c]) width[c] = row[c].size();
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c + 1 < row.size(); ++c) line += row[c] + std::string(width[c] - row[c].size() + 2, ' ');
+    say(line + row.back());
+  }
   return kExitFinished;
 }
 
@@ -261,8 +298,10 @@ int main(int argc, char** argv) {
 
   CLI::App* info = app.add_subcommand("info", "Show the firmware package this program carries");
   info->footer("Example:\n  zorven-cli info\n\nExit status: 0 shown; 1 the program carries no package.");
-  CLI::App* list = app.add_subcommand("ports", "List the serial ports of this station");
-  list->footer("Example:\n  zorven-cli ports\n\nExit status: 0.");
+  CLI::App* list = app.add_subcommand("ports", "List the serial ports of this station, with the adapter behind each");
+  bool ports_json = false;
+  list->add_flag("--json", ports_json, "Print the list as a JSON array");
+  list->footer("Examples:\n  zorven-cli ports\n  zorven-cli ports --json\n\nExit status: 0.");
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of one command");
   help->add_option("command", help_topic, "update, info or ports")->type_name("COMMAND");
   help->footer("Example:\n  zorven-cli help update");
@@ -282,7 +321,7 @@ int main(int argc, char** argv) {
     return update_ports(request, json_path);
   }
   if (*info) return show_info(package::embedded());
-  if (*list) return show_ports();
+  if (*list) return show_ports(ports_json);
   if (*help) {
     if (help_topic.empty()) {
       say(app.help());

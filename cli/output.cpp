@@ -11,18 +11,32 @@ namespace {
 
 constexpr std::size_t kControlRoom = 16;  // cursor movement and erase sequences
 
+// How much of a live text fits a terminal `columns` wide (0: not known) without reaching its last
+// column, where some terminals wrap or leave the erase at the last character; never half a UTF-8
+// character.
+std::size_t shown_length(const char* text, std::size_t columns) {
+  std::size_t n = strnlen(text, kLiveTextSize - 1);
+  if (columns == 0 || n < columns) return n;
+  n = columns - 1;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return n;
+}
+
 }  // namespace
 
-Output::Output(bool live, std::size_t ports)
+Output::Output(bool live, std::size_t ports, Columns columns, Write write)
     : live_(live),
+      columns_(columns != nullptr ? columns : terminal_columns),
+      write_(write != nullptr ? write : write_out),
       slots_(ports * kLiveTextSize, '\0'),
       ports_(ports),
       buffer_(kOutputLineSize + kControlRoom + ports * (kLiveTextSize + kControlRoom)) {}
 
 void Output::compose_block() {
+  const std::size_t columns = columns_();
   for (std::size_t i = 0; i < ports_; ++i) {
     const char* text = &slots_[i * kLiveTextSize];
-    const std::size_t n = strnlen(text, kLiveTextSize - 1);
+    const std::size_t n = shown_length(text, columns);
     std::memcpy(&buffer_[used_], text, n);
     used_ += n;
     // Erase what a longer earlier text left on the line.
@@ -34,7 +48,7 @@ void Output::compose_block() {
 }
 
 void Output::flush() {
-  write_out(buffer_.data(), used_);
+  write_(buffer_.data(), used_);
   used_ = 0;
 }
 

@@ -1,7 +1,9 @@
 // The program's standard output, shared by every port's run: each line is written whole, in one
 // request under one lock, so lines of several ports never mix. On a terminal a block of live
 // lines, one per port, stays below the log lines and is redrawn in place, at most a few times a
-// second; elsewhere only the log lines are written, without control characters.
+// second; elsewhere only the log lines are written, without control characters. A live line is
+// cut to one character less than the terminal's width: one that wrapped would take two rows, and
+// the redraw, which moves up one row per port, would leave copies behind.
 #pragma once
 
 #include <chrono>
@@ -16,8 +18,13 @@ inline constexpr std::size_t kOutputLineSize = 2048;
 
 class Output {
  public:
-  // Everything it needs is allocated here, before any run starts.
-  Output(bool live, std::size_t ports);
+  using Columns = std::size_t (*)();
+  using Write = void (*)(const char* data, std::size_t n);
+
+  // Everything it needs is allocated here, before any run starts. `columns` tells the terminal's
+  // width when a block is drawn (0: not known), `write` takes what is written; nullptr stands for
+  // the console's terminal_columns and write_out.
+  Output(bool live, std::size_t ports, Columns columns = nullptr, Write write = nullptr);
 
   bool live() const { return live_; }
 
@@ -42,6 +49,8 @@ class Output {
 
   std::mutex mutex_;
   bool live_;
+  const Columns columns_;
+  const Write write_;
   std::vector<char> slots_;  // ports x kLiveTextSize
   std::size_t ports_;
   std::vector<char> buffer_;

@@ -18,8 +18,10 @@ import select
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
+import termios
 import time
 
 from zorvenkit.checks import Failure, check
@@ -309,11 +311,28 @@ def case_usage(image):
         for cmd in ("info", "ports"):
             rc, out, err = run_cli([cmd, "--help"], work, limit=30)
             check(rc == 0 and "zorven-cli %s" % cmd in out and "update --port" not in out, "%s --help: %r" % (cmd, out))
-        # Every port offered is a serial device that exists.
+        # Every port offered is a serial device that exists; the table tells, in columns under its
+        # header, what the JSON list tells ("-" for null).
+        rc, out, err = run_cli(["ports", "--json"], work, limit=30)
+        check(rc == 0, "ports --json: exit status %d" % rc)
+        ports = json.loads(out)
+        fields = ["port", "device", "vendor_id", "product_id", "serial_number", "driver", "latency_timer_ms"]
+        for p in ports:
+            check(list(p) == fields, "ports --json: fields %r" % list(p))
+            check(os.path.exists(p["port"]) and stat.S_ISCHR(os.stat(p["port"]).st_mode), "ports offers %r" % p)
         rc, out, err = run_cli(["ports"], work, limit=30)
         check(rc == 0, "ports: exit status %d" % rc)
-        for name in out.splitlines():
-            check(os.path.exists(name) and stat.S_ISCHR(os.stat(name).st_mode), "ports offers %r" % name)
+        lines = out.splitlines()
+        header = ["PORT", "DEVICE", "VID:PID", "SERIAL", "DRIVER", "LATENCY"]
+        check(lines and lines[0].split() == header, "ports: header %r" % lines[:1])
+        starts = [lines[0].index(h) for h in header]
+        shown = [[l[a:b].strip() for a, b in zip(starts, starts[1:] + [None])] for l in lines[1:]]
+        dash = lambda v: "-" if v is None else v
+        want = [[p["port"], dash(p["device"]),
+                 "-" if p["vendor_id"] is None else "%s:%s" % (p["vendor_id"], p["product_id"]),
+                 dash(p["serial_number"]), dash(p["driver"]),
+                 "-" if p["latency_timer_ms"] is None else "%d ms" % p["latency_timer_ms"]] for p in ports]
+        check(shown == want, "ports shows %r, its JSON %r" % (lines, ports))
     finally:
         printer.stop()
 
@@ -428,10 +447,12 @@ def case_usb_late_query_end(image):
     run_usb_printers(runs, ARGS.speed)
 
 
-def terminal_rows(stream):
+def terminal_rows(stream, columns=0):
     """The rows a terminal shows after `stream`: text, CR, LF, and the sequences the live lines
     are drawn with (ESC [ n F up to a line's start, ESC [ J erase below, ESC [ K erase the rest
-    of the line). Any other control sequence is an error of its own."""
+    of the line). Any other control sequence is an error of its own. A terminal `columns` wide
+    (0: unlimited) wraps as xterm does: a character that does not fit goes to the next row, and
+    with the cursor still on the last column, ESC [ K erases that column too."""
     rows, row, col, i = [[]], 0, 0, 0
     while i < len(stream):
         c = stream[i]
@@ -442,17 +463,20 @@ def terminal_rows(stream):
             if m.group(2) == "F":
                 row, col = max(0, row - int(m.group(1) or "1")), 0
             else:
-                del rows[row][col:]
+                del rows[row][min(col, columns - 1) if columns else col:]
                 if m.group(2) == "J":
                     del rows[row + 1:]
             i = m.end()
             continue
         if c == "\r":
             col = 0
-        elif c == "\n":
+        elif c == "\n" or (columns and col == columns):
             row += 1
             if row == len(rows):
                 rows.append([])
+            if c != "\n":
+                col = 0
+                continue
         else:
             line = rows[row]
             line.extend(" " * (col - len(line)))
@@ -462,19 +486,18 @@ def terminal_rows(stream):
     return ["".join(r) for r in rows]
 
 
-def case_live_terminal(image):
-    """On a terminal the live line is redrawn below the log lines: once the sequences are
-    applied, the screen shows each log line as it is, with nothing left over from a longer live
-    line it was written over, and the port's outcome below them."""
-    with open(ARGS.v4_small_image, "rb") as f:
-        small = f.read()
-    work = fresh_dir("live_terminal")
-    printer = start_printer(work, "p", ["--serial", "ZP-LIVE", "--baud", "115200"])
+def run_on_terminal(work, printers, serials, ports, columns):
+    """The small package's update of `printers` (with their `serials`) through `ports`, one per
+    printer, with the program's output on a terminal `columns` wide (0: the terminal does not
+    say): each finished; what the terminal received, and the results."""
     master, slave = pty.openpty()
     try:
-        proc = subprocess.Popen([ARGS.v4_small_cli, "update", "--baud", "115200", "--port", printer.pty,
-                                 "--json", "result.json"], cwd=work, stdin=subprocess.DEVNULL, stdout=slave,
-                                stderr=subprocess.PIPE)
+        if columns:
+            fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        args = [ARGS.v4_small_cli, "update", "--baud", "115200", "--json", "result.json"]
+        for port in ports:
+            args += ["--port", port]
+        proc = subprocess.Popen(args, cwd=work, stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE)
         os.close(slave)
         slave = None
         stream, deadline = b"", time.monotonic() + RUN_LIMIT
@@ -490,18 +513,71 @@ def case_live_terminal(image):
             stream += data
         code = proc.wait(10)
         check(code == 0, "exit status %d: %r" % (code, proc.stderr.read()))
+        with open(ARGS.v4_small_image, "rb") as f:
+            small = f.read()
         with open(os.path.join(work, "result.json")) as f:
-            result = json.load(f)[0]
-        check_finished(printer, result, "ZP-LIVE", small)
-        rows = terminal_rows(stream.decode("latin-1"))
-        final = "%s  finished  ZP-LIVE  %.1f s" % (printer.pty, result["seconds"])
-        expected = result["log"] + ["%s %s" % (printer.pty, result["outcome"]), final, ""]
-        check(rows == expected, "the terminal shows %r, not %r" % (rows, expected))
+            results = json.load(f)
+        for printer, result, serial in zip(printers, results, serials):
+            check_finished(printer, result, serial, small)
+        return stream.decode("latin-1"), results
     finally:
         if slave is not None:
             os.close(slave)
         os.close(master)
+
+
+def case_live_terminal(image):
+    """On a terminal the live line is redrawn below the log lines: once the sequences are
+    applied, the screen shows each log line as it is, with nothing left over from a longer live
+    line it was written over, and the port's outcome below them. On a narrow terminal the live
+    lines of two ports with long names are cut to fit: one that wrapped would take two rows,
+    and each redraw would leave copies behind."""
+    work = fresh_dir("live_terminal")
+    printer = start_printer(work, "p", ["--serial", "ZP-LIVE", "--baud", "115200"])
+    try:
+        stream, results = run_on_terminal(work, [printer], ["ZP-LIVE"], [printer.pty], 0)
+        rows = terminal_rows(stream)
+        final = "%s  finished  ZP-LIVE  %.1f s" % (printer.pty, results[0]["seconds"])
+        expected = results[0]["log"] + ["%s %s" % (printer.pty, results[0]["outcome"]), final, ""]
+        check(rows == expected, "the terminal shows %r, not %r" % (rows, expected))
+    finally:
         printer.stop()
+
+    columns = 40
+    work = fresh_dir("live_terminal_narrow")
+    serials = ["ZP-NARROW0", "ZP-NARROW1"]
+    ports = [os.path.join(work, "usb-FTDI_FT232R_USB_UART_A1B2C3D%d-if00-port0" % i) for i in range(2)]
+    printers = []
+    try:
+        for i, (serial, port) in enumerate(zip(serials, ports)):
+            printers.append(Printer(ARGS.printer, work, "p%d" % i, ["--serial", serial, "--baud", "115200"],
+                                    link=port, once=True))
+        stream, results = run_on_terminal(work, printers, serials, ports, columns)
+        # Each live text ends in ESC [ K, and starts a line or follows the move up to the block.
+        live = re.findall(r"([^\x1b\r\n]*)\x1b\[K", re.sub(r"\x1b\[\d*[FJ]", "\n", stream))
+        check(bool(live) and max(len(t) for t in live) < columns,
+              "live lines that do not fit %d columns less one: %r" % (columns, [t for t in live if len(t) >= columns]))
+        # Each log line, prefixed by its port, takes as many rows as it needs; the two ports' lines
+        # interleave, so they are compared as a whole.
+        logged = []
+        for port, result in zip(ports, results):
+            for l in result["log"]:
+                line = "%s: %s" % (port, l) if l else port + ":"
+                logged += [line[i:i + columns] for i in range(0, max(len(line), 1), columns)]
+        rows = terminal_rows(stream, columns)
+        # Below the live lines, the final line of each port, wrapped as the terminal wraps it.
+        width = max(len(port) for port in ports)
+        final = []
+        for port, r, serial in zip(ports, results, serials):
+            line = "%s  finished  %s  %.1f s" % (port.ljust(width), serial, r["seconds"])
+            final += [line[i:i + columns].rstrip() for i in range(0, len(line), columns)]
+        outcomes = ["%s %s" % (port[-28:], r["outcome"]) for port, r in zip(ports, results)] + final + [""]
+        n = len(outcomes)
+        check(rows[-n:] == outcomes and sorted(rows[:-n]) == sorted(logged),
+              "the terminal shows %r, not the log lines %r and below them %r" % (rows, logged, outcomes))
+    finally:
+        for p in printers:
+            p.stop()
 
 
 def case_empty_package(image):
