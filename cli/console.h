@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,14 @@ std::vector<PortInfo> list_ports_under(const std::string& root);
 // the path with every link resolved (a by-id name, a link of a test's making), on Windows the COM
 // name without its "\\.\" prefix, in upper case. A name that leads nowhere is returned as given.
 std::string device_of(const std::string& port);
+
+// This machine's name, for a station's records.
+std::string host_name();
+
+// UTC broken down from a calendar time, and a UTC time as local time; false where the system
+// cannot convert it.
+void utc_time(std::time_t t, std::tm& utc);
+bool utc_to_local(const std::tm& utc, std::tm& local);
 
 // Puts `from` in the place of `to` in one step, replacing an existing file.
 bool replace_file(const char* from, const char* to);

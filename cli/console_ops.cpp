@@ -62,6 +62,7 @@ void ConsoleObserver::log_line(const char* text) {
   char entry[update::kLogLineSize];
   update::format_log_line(update::local_time_now(), text, entry, sizeof entry);
   log_.add(entry);
+  if (!echo_) return;
   std::snprintf(line_, sizeof line_, "%s%s", prefix_, entry);
   // An empty line keeps only the port, without the space after it.
   const std::size_t n = std::strlen(line_);

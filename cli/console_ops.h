@@ -32,6 +32,10 @@ class LogStore {
     }
   }
   std::size_t dropped() const { return dropped_; }
+  void clear() {
+    used_ = 0;
+    dropped_ = 0;
+  }
 
  private:
   char area_[kSize] = {};
@@ -48,9 +52,11 @@ const char* outcome_name(Outcome o);
 class ConsoleObserver final : public update::RunObserver {
  public:
   // `port` and `prefix` must outlive the run; prefix is "" with one port.
+  // `echo`: each log line is written out as well as kept (a station keeps them only).
   ConsoleObserver(Output& out, std::size_t index, const char* port, const char* prefix, std::uint32_t image_length,
-                  LogStore& log, LinkRecord& link)
-      : out_(out), index_(index), port_(port), prefix_(prefix), image_length_(image_length), log_(log), link_(link) {}
+                  LogStore& log, LinkRecord& link, bool echo = true)
+      : out_(out), index_(index), port_(port), prefix_(prefix), image_length_(image_length), log_(log), link_(link),
+        echo_(echo) {}
 
   void log_line(const char* text) override;
   void progress(std::uint32_t position, std::uint32_t bytes_acknowledged) override;
@@ -77,6 +83,7 @@ class ConsoleObserver final : public update::RunObserver {
   const std::uint32_t image_length_;
   LogStore& log_;
   LinkRecord& link_;
+  const bool echo_;
   bool transfer_seen_ = false;
   std::chrono::steady_clock::time_point transfer_start_{};
   std::uint32_t bytes_at_start_ = 0;

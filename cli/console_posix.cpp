@@ -312,6 +312,20 @@ PermissionAdvice permission_advice(const DeviceGroup& g) {
 
 bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
+std::string host_name() {
+  char name[256] = "";
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+void utc_time(std::time_t t, std::tm& utc) { ::gmtime_r(&t, &utc); }
+
+bool utc_to_local(const std::tm& utc, std::tm& local) {
+  std::tm copy = utc;
+  const std::time_t t = ::timegm(&copy);
+  return t != static_cast<std::time_t>(-1) && ::localtime_r(&t, &local) != nullptr;
+}
+
 std::string device_of(const std::string& port) {
   char resolved[PATH_MAX];
   if (::realpath(port.c_str(), resolved) == nullptr) return port;

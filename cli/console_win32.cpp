@@ -121,6 +121,21 @@ std::vector<PortInfo> list_ports() {
   return ports;
 }
 
+std::string host_name() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) return "";
+  return name;
+}
+
+void utc_time(std::time_t t, std::tm& utc) { gmtime_s(&utc, &t); }
+
+bool utc_to_local(const std::tm& utc, std::tm& local) {
+  std::tm copy = utc;
+  const std::time_t t = _mkgmtime(&copy);
+  return t != static_cast<std::time_t>(-1) && localtime_s(&local, &t) == 0;
+}
+
 std::string device_of(const std::string& port) {
   std::string name = port.compare(0, 4, "\\\\.\\") == 0 ? port.substr(4) : port;
   for (char& c : name)

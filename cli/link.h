@@ -63,6 +63,13 @@ struct LinkRecord {
 
   // A block's verdict has been read.
   void block_answered(bool retry);
+  // Forgets everything: the next run starts afresh.
+  void reset() {
+    setup = LinkSetup{};
+    written = false;
+    turnarounds = Turnarounds{};
+    retries = 0;
+  }
 };
 
 // The run's port with the end of every write request noted in the record; otherwise the port

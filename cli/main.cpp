@@ -19,6 +19,7 @@
 #include "cli/output.h"
 #include "cli/result.h"
 #include "cli/run_ports.h"
+#include "cli/station.h"
 #include "package/package.h"
 #include "package/protocol_constants.h"
 #include "update/file_append.h"
@@ -233,6 +234,24 @@ bool resolve_ports(const std::vector<std::string>& ports, std::vector<std::strin
   return true;
 }
 
+int run_station(const cli::station::Request& request) {
+  const package::Record& pkg = package::embedded();
+  if (!package::is_present(pkg)) {
+    complain(update::kNoPackageText);
+    return kExitFailed;
+  }
+  char why[update::kAppendReasonSize] = "";
+  if (!update::can_append(request.log_file.c_str(), why, sizeof why)) {
+    complain("cannot write the production log " + request.log_file + ": " + why);
+    return kExitUsage;
+  }
+  if (!update::can_append(request.results_file.c_str(), why, sizeof why)) {
+    complain("cannot write the results file " + request.results_file + ": " + why);
+    return kExitUsage;
+  }
+  return cli::station::run(request, pkg);
+}
+
 std::string version_text() {
   return std::string(kProgram) + " " ZORVEN_VERSION ", firmware package \"" + package::version_text(package::embedded()) + "\"";
 }
@@ -241,6 +260,17 @@ std::string speeds_text() {
   std::string s;
   for (std::uint32_t v : package::kSpeeds) s += (s.empty() ? "" : ", ") + std::to_string(v);
   return s;
+}
+
+// A speed of the speed table, told in words when it is not one.
+CLI::Validator speed_validator() {
+  return CLI::Validator(
+      [](std::string& v) -> std::string {
+        for (std::uint32_t s : package::kSpeeds)
+          if (v == std::to_string(s)) return "";
+        return "\"" + v + "\" is not a line speed; use one of " + speeds_text();
+      },
+      "N");
 }
 
 }  // namespace
@@ -275,13 +305,7 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   update->add_option("--baud", baud, "Line speed in bits per second: " + speeds_text())
       ->type_name("N")
-      ->check(CLI::Validator(
-          [](std::string& v) -> std::string {
-            for (std::uint32_t s : package::kSpeeds)
-              if (v == std::to_string(s)) return "";
-            return "\"" + v + "\" is not a line speed; use one of " + speeds_text();
-          },
-          "N"))
+      ->check(speed_validator())
       ->capture_default_str();
   update->add_option("--log", log_file, "Production log that every finished update adds its line to")
       ->type_name("FILE")
@@ -302,6 +326,47 @@ int main(int argc, char** argv) {
   bool ports_json = false;
   list->add_flag("--json", ports_json, "Print the list as a JSON array");
   list->footer("Examples:\n  zorven-cli ports\n  zorven-cli ports --json\n\nExit status: 0.");
+  std::vector<std::string> station_ports;
+  std::uint32_t station_baud = package::kDefaultSpeed;
+  std::string station_log = update::kProductionLogFile;
+  std::string results_file;
+  bool allow_repeat = false;
+  std::uint32_t station_count = 0;
+  std::uint32_t station_idle = 0;
+  std::string station_json;
+  CLI::App* station = app.add_subcommand("station", "Keep every port armed: update each printer that appears, once");
+  station->add_option("--port", station_ports, "Serial port; repeat for more (best the /dev/serial/by-id names)")
+      ->required()
+      ->type_name("PORT")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  station->add_option("--baud", station_baud, "Line speed in bits per second: " + speeds_text())
+      ->type_name("N")
+      ->check(speed_validator())
+      ->capture_default_str();
+  station->add_option("--log", station_log, "Production log that every finished update adds its line to")
+      ->type_name("FILE")
+      ->capture_default_str();
+  station->add_option("--results", results_file,
+                      "Results file, one JSON line per attempt (default: zorven-results.ndjson beside the log)")
+      ->type_name("FILE");
+  station->add_flag("--allow-repeat", allow_repeat, "Update a printer again that already has this package");
+  station->add_option("--count", station_count, "End after N finished updates in all")->type_name("N");
+  station->add_option("--idle", station_idle, "End when no port has seen a printer for SECONDS")->type_name("SECONDS");
+  station->add_option("--json", station_json, "\"-\": every record and event as a JSON line on standard output")
+      ->type_name("-")
+      ->check(CLI::IsMember({"-"}));
+  station->footer(std::string("Each port waits for a printer (it asks for the serial number again and again), updates\n"
+                              "it, records the attempt in the results file, and waits until the printer has gone\n"
+                              "before it takes the next. A printer already updated with this package (in the results\n"
+                              "file or the production log) is skipped. Ctrl-C, SIGTERM or SIGHUP stops it.\n"
+                              "\n"
+                              "Example:\n"
+                              "  zorven-cli station --port /dev/serial/by-id/usb-FTDI_A1-if00-port0 --baud 115200\n"
+                              "\n"
+                              "Exit status: 0 ended by --count or --idle; 2 usage error, or the production log or the\n"
+                              "results file cannot be written; 3 a record could not be written; 130 stopped by a signal."));
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of one command");
   help->add_option("command", help_topic, "update, info or ports")->type_name("COMMAND");
   help->footer("Example:\n  zorven-cli help update");
@@ -320,6 +385,13 @@ int main(int argc, char** argv) {
     cli::RunRequest request{ports, devices, baud, log_file};
     return update_ports(request, json_path);
   }
+  if (*station) {
+    std::vector<std::string> devices;
+    if (!resolve_ports(station_ports, devices)) return kExitUsage;
+    if (results_file.empty()) results_file = cli::station::default_results_file(station_log);
+    return run_station({station_ports, devices, station_baud, station_log, results_file, allow_repeat, station_count,
+                        station_idle, !station_json.empty(), cli::kImageSha256});
+  }
   if (*info) return show_info(package::embedded());
   if (*list) return show_ports(ports_json);
   if (*help) {
@@ -327,7 +399,7 @@ int main(int argc, char** argv) {
       say(app.help());
       return kExitFinished;
     }
-    for (CLI::App* sub : {update, info, list}) {
+    for (CLI::App* sub : {update, station, info, list}) {
       if (sub->get_name() == help_topic) {
         say(sub->help());
         return kExitFinished;

@@ -32,6 +32,8 @@ nlohmann::ordered_json received_json(const update::Failure& f) {
   return text;
 }
 
+}  // namespace
+
 nlohmann::ordered_json failure_json(const update::Failure& f) {
   if (f.cause == update::Cause::kNone) return nullptr;
   nlohmann::ordered_json j;
@@ -71,8 +73,6 @@ nlohmann::ordered_json link_json(const PortResult& r) {
   link["retries"] = r.retries;
   return link;
 }
-
-}  // namespace
 
 std::string final_line(const PortResult& r, std::size_t port_width) {
   char seconds[32];

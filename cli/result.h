@@ -30,6 +30,12 @@ std::string serial_warning(const PortResult& r);
 // One port's object of the --json array.
 nlohmann::ordered_json port_json(const PortResult& r, const std::string& production_log);
 
+// The parts of a port's object that the station's records share: the failure (null for none),
+// the production log line and the link figures.
+nlohmann::ordered_json failure_json(const update::Failure& f);
+nlohmann::ordered_json production_log_json(const update::ProductionLogWrite& w, const std::string& path);
+nlohmann::ordered_json link_json(const PortResult& r);
+
 // The status the results call for: a lost record first (it needs a person), then a stop, then a
 // failed port.
 int exit_status(const std::vector<PortResult>& results, bool stopped);

@@ -101,6 +101,7 @@ std::vector<PortResult> run_ports(const RunRequest& request, const package::Reco
     res.bytes_acknowledged = r->state.bytes_acknowledged;
     res.link = r->link.setup;
     res.retries = r->link.retries;
+    res.blocks_acknowledged = r->link.turnarounds.count() - r->link.retries;
     const Turnarounds& t = r->link.turnarounds;
     res.verdicts = t.count();
     res.turnaround_median_ms = t.percentile_ms(50);

@@ -24,6 +24,7 @@ struct PortResult {
   std::size_t log_dropped = 0;   // oldest lines that did not fit the run's log area
   double seconds = 0;
   std::uint32_t bytes_acknowledged = 0;
+  std::uint32_t blocks_acknowledged = 0;  // blocks answered "OK"
   LinkSetup link;
   std::uint32_t retries = 0;   // RETRY verdicts
   std::uint32_t verdicts = 0;  // block verdicts read, RETRY included

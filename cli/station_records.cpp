@@ -145,7 +145,7 @@ std::string utc_now() {
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm utc{};
   utc_time(t, utc);
-  char text[40];
+  char text[96];  // room for any int the fields could hold
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
                 utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
   return text;
@@ -163,7 +163,7 @@ std::string local_clock(const std::string& when) {
   utc.tm_sec = s;
   std::tm local{};
   if (!utc_to_local(utc, local)) return when;
-  char text[40];
+  char text[96];
   std::snprintf(text, sizeof text, "%02d/%02d %02d:%02d", local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
   return text;
 }

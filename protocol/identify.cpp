@@ -18,9 +18,9 @@ constexpr char kUnsafeReplacement = '?';
 constexpr std::uint8_t kDel = 0x7F;
 constexpr std::uint8_t kFirstPrintable = 0x20;
 
-bool has_query(std::uint8_t variant) { return variant == 0 || variant == 1 || variant == 4; }
-
 }  // namespace
+
+bool has_query(std::uint8_t variant) { return variant == 0 || variant == 1 || variant == 4; }
 
 bool identification_query(serial::Line& line, const package::Record& pkg, char* serial_number) {
   serial_number[0] = '\0';

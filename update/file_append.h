@@ -20,6 +20,10 @@ inline constexpr int kAppendPauseMs = 250;
 // bytes, plain words such as "the file is in use by another program").
 bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap);
 
+// The same, with the line on the disk before it returns (a record that must survive a crash or a
+// pulled plug whole).
+bool append_file_durable(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap);
+
 // Whether `name` can be opened for appending, as append_file opens it (a missing file is created,
 // nothing is written); one attempt. false with the reason in `why` when it cannot.
 bool can_append(const char* name, char* why, std::size_t why_cap);

@@ -63,7 +63,7 @@ int open_for_append(const char* name) {
 
 // One attempt: 0 when the whole line is in the file, else the error; `partial` when part of the
 // line went in, which a second attempt would only repeat.
-int append_once(const char* name, const char* data, std::size_t n, bool& partial) {
+int append_once(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
   const int fd = open_for_append(name);
   if (fd < 0) return errno;
   int locked;
@@ -87,6 +87,7 @@ int append_once(const char* name, const char* data, std::size_t n, bool& partial
     n -= static_cast<std::size_t>(w);
   }
   if (n == 0) partial = false;
+  if (error == 0 && durable && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;  // also releases the lock
   return error;
 }
@@ -97,18 +98,27 @@ void pause_ms(int ms) {
   }
 }
 
-}  // namespace
-
-bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+bool append_with_attempts(const char* name, const char* data, std::size_t n, bool durable, char* why,
+                          std::size_t why_cap) {
   int error = 0;
   bool partial = false;
   for (int attempt = 0; attempt < kAppendAttempts && !partial; ++attempt) {
     if (attempt > 0) pause_ms(kAppendPauseMs);
-    error = append_once(name, data, n, partial);
+    error = append_once(name, data, n, durable, partial);
     if (error == 0) return true;
   }
   reason_text(error, why, why_cap);
   return false;
+}
+
+}  // namespace
+
+bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+  return append_with_attempts(name, data, n, false, why, why_cap);
+}
+
+bool append_file_durable(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+  return append_with_attempts(name, data, n, true, why, why_cap);
 }
 
 bool can_append(const char* name, char* why, std::size_t why_cap) {

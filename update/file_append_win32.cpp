@@ -57,7 +57,7 @@ HANDLE open_for_append(const char* name) {
 
 // One attempt: 0 when the whole line is in the file, else the error; `partial` when part of the
 // line went in, which a second attempt would only repeat.
-DWORD append_now(const char* name, const char* data, std::size_t n, bool& partial) {
+DWORD append_now(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
   HANDLE h = open_for_append(name);
   if (h == INVALID_HANDLE_VALUE) return GetLastError();
   DWORD written = 0;
@@ -65,34 +65,44 @@ DWORD append_now(const char* name, const char* data, std::size_t n, bool& partia
   if (!WriteFile(h, data, static_cast<DWORD>(n), &written, nullptr)) error = GetLastError();
   if (error == 0 && written != n) error = ERROR_DISK_FULL;
   partial = error != 0 && written > 0;
+  if (error == 0 && durable && !FlushFileBuffers(h)) error = GetLastError();
   CloseHandle(h);
   return error;
 }
 
-DWORD append_serialised(const char* name, const char* data, std::size_t n, bool& partial) {
+DWORD append_serialised(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, kAppendMutexName);
-  if (mutex == nullptr) return append_now(name, data, n, partial);
+  if (mutex == nullptr) return append_now(name, data, n, durable, partial);
   // WAIT_ABANDONED also hands over ownership: an updater that ended while holding it.
   const DWORD wait = WaitForSingleObject(mutex, kAppendMutexWaitMs);
   const bool owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  const DWORD error = append_now(name, data, n, partial);
+  const DWORD error = append_now(name, data, n, durable, partial);
   if (owned) ReleaseMutex(mutex);
   CloseHandle(mutex);
   return error;
 }
 
-}  // namespace
-
-bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+bool append_with_attempts(const char* name, const char* data, std::size_t n, bool durable, char* why,
+                          std::size_t why_cap) {
   DWORD error = 0;
   bool partial = false;
   for (int attempt = 0; attempt < kAppendAttempts && !partial; ++attempt) {
     if (attempt > 0) Sleep(kAppendPauseMs);
-    error = append_serialised(name, data, n, partial);
+    error = append_serialised(name, data, n, durable, partial);
     if (error == 0) return true;
   }
   reason_text(error, why, why_cap);
   return false;
+}
+
+}  // namespace
+
+bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+  return append_with_attempts(name, data, n, false, why, why_cap);
+}
+
+bool append_file_durable(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
+  return append_with_attempts(name, data, n, true, why, why_cap);
 }
 
 bool can_append(const char* name, char* why, std::size_t why_cap) {
