@@ -99,7 +99,7 @@ void ConsoleObserver::progress(std::uint32_t position, std::uint32_t bytes) {
 }
 
 void ConsoleObserver::after_query() {
-  if (!out_.live()) return;
+  if (!out_.live() || !echo_) return;
   const std::string warning = latency_warning(port_, link_.setup);
   if (!warning.empty()) out_.line(warning.c_str());
 }
@@ -107,7 +107,7 @@ void ConsoleObserver::after_query() {
 void ConsoleObserver::at_end(const update::RunResult& result) {
   result_ = result;
   // Where the dialog shows its error box: the system's reason, once, on standard error.
-  if (result.outcome == update::Outcome::kPortNotOpened) {
+  if (result.outcome == update::Outcome::kPortNotOpened && echo_) {
     std::snprintf(line_, sizeof line_, "zorven-cli: %s: %s %s", port_, update::kPortErrorText, result.failure.reason);
     out_.err_line(line_);
   }

@@ -52,7 +52,8 @@ const char* outcome_name(Outcome o);
 class ConsoleObserver final : public update::RunObserver {
  public:
   // `port` and `prefix` must outlive the run; prefix is "" with one port.
-  // `echo`: each log line is written out as well as kept (a station keeps them only).
+  // `echo`: each log line is written out as well as kept, and so are the open failure and the
+  // latency warning (a station keeps the lines only and tells its own events).
   ConsoleObserver(Output& out, std::size_t index, const char* port, const char* prefix, std::uint32_t image_length,
                   LogStore& log, LinkRecord& link, bool echo = true)
       : out_(out), index_(index), port_(port), prefix_(prefix), image_length_(image_length), log_(log), link_(link),
