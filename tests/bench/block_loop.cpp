@@ -73,12 +73,9 @@ int main(int argc, char** argv) {
 
   package::Record& pkg = package::embedded();
   char serial_number[serial::kReplyBufferSize] = {};
+  // The query reads its reply to the end (checksum characters and LF) itself, as in the dialog's
+  // run: nothing of it is left for the handshake, and nothing more is awaited here.
   protocol::identification_query(line, pkg, serial_number);
-  // The query leaves its reply's checksum and LF on the line for the handshake's drain. The
-  // updater's dialog work before the handshake gives them time to arrive; with nothing in
-  // between here, they are read instead, so that none arrives after the drain.
-  std::uint8_t tail[3];
-  serial::block_read(line, tail, sizeof tail);
   reply_timeout = 5;
   std::uint8_t reply[serial::kReplyBufferSize] = {};
   std::int32_t count = 0;
