@@ -1,5 +1,6 @@
 // The virtual printer's state machine, fed the entry frames that the updater's own builders make
-// (and one traced by hand), blocks with the updater's CRC, and bytes that are wrong on purpose.
+// (and one traced by hand), blocks with the updater's CRC, and bytes that are wrong on purpose; and
+// the line of printers that come and go on one port, under a test clock.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "protocol/expected_frames.h"
 #include "protocol/frames.h"
 #include "protocol/scrambler.h"
+#include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
 #include "update/crc16.h"
@@ -406,6 +408,11 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
       {"--delay", "-1"},           {"--bogus"},               {"--out"},
       {"--retry-times", "0"},      {"--retry-times", "1001"},
       {"--serial", "A;B"},         {"--device", "/dev/x", "--link", "/tmp/y"}, {"stray"},
+      {"--remove-at-block", "0"},  {"--serials", "A,,B"},   {"--serials", "A,B;C"},
+      {"--serials", "A,B", "--fault-on", "3"},              {"--serials", "A,B", "--fault-on", "1,"},
+      {"--fault-on", "1"},         {"--gap", "10"},         {"--off-after-failure", "10"},
+      {"--serials", "A", "--gap", "600001"},                {"--serials", "A", "--once"},
+      {"--serials", "A", "--serial", "B"},
   };
   for (const auto& args : bad) {
     std::vector<const char*> argv = {"zorven-printer"};
@@ -427,6 +434,190 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
   EXPECT_EQ(o.baud, 115200u);
   EXPECT_TRUE(o.once);
   EXPECT_EQ(o.config.image_length, 655360u);
+
+  const char* line[] = {"zorven-printer", "--serials", "A,B,A", "--fault-on", "3,1", "--gap", "0",
+                        "--off-after-failure", "250", "--remove-at-block", "4"};
+  printer::Options l;
+  ASSERT_EQ(printer::parse_options(11, line, l, help), "");
+  EXPECT_EQ(l.serials, (std::vector<std::string>{"A", "B", "A"}));
+  EXPECT_EQ(l.fault_on, (std::vector<std::uint32_t>{3, 1}));
+  EXPECT_EQ(l.gap_ms, 0u);
+  EXPECT_EQ(l.off_after_failure_ms, 250u);
+  EXPECT_EQ(l.config.faults.remove_at_block, 4u);
+}
+
+// The line of printers under a test clock in milliseconds: identification queries, closes of the
+// port and whole variant-4 updates at given times.
+enum class Act { kQuery, kClose, kUpdate };
+struct LineStep {
+  std::int64_t ms;
+  Act act;
+  // kQuery: the serial number that answers ("": none). kUpdate: how the update ended ("update ok",
+  // "update failed: <reason>"; "": the printer saw no update).
+  std::string expect;
+};
+
+struct LineBench {
+  explicit LineBench(printer::LineupConfig c) : line(std::move(c), 0) {}
+
+  // Feeds `b` to whichever printer is on at `ms`; its answer, and the updates that ended, are kept.
+  std::string send(const Bytes& b, std::int64_t ms) {
+    at(ms);
+    std::string out;
+    for (std::uint8_t byte : b) {
+      Machine* m = line.on();
+      if (m == nullptr) continue;
+      m->feed(byte);
+      for (const std::string& r : m->take_replies()) out += r;
+      collect(ms);
+    }
+    return out;
+  }
+  void at(std::int64_t ms) {
+    line.tick(ms * 1'000'000);
+    collect(ms);
+  }
+  void collect(std::int64_t ms) {
+    while (auto r = line.take_result(ms * 1'000'000)) results.push_back(*r);
+  }
+  std::string step(const LineStep& s, const Bytes& img) {
+    switch (s.act) {
+      case Act::kQuery: {
+        const std::string r = send(kQuery, s.ms);
+        return r.size() > 4 ? r.substr(4, r.find(';') - 4) : "";
+      }
+      case Act::kClose:
+        at(s.ms);
+        line.port_closed(s.ms * 1'000'000);
+        collect(s.ms);
+        return "";
+      case Act::kUpdate: {
+        // As the updater goes: each block again after RETRY, and no further after a failure.
+        results.clear();
+        std::vector<Bytes> sends;
+        for (const Step& e : entry_steps(4, true)) sends.push_back(e.send);
+        sends.push_back(bytes(kAnnounce1100));
+        for (std::size_t off = 0; off < img.size(); off += 528)
+          sends.push_back(block_with_crc(img, off, std::min<std::size_t>(528, img.size() - off)));
+        for (const Bytes& b : sends) {
+          for (int tries = 0; tries < 10 && send(b, s.ms) == "RETRY\r\n"; ++tries) {
+          }
+          if (!results.empty() && results.back().attempted) break;
+        }
+        for (auto r = results.rbegin(); r != results.rend(); ++r)
+          if (r->attempted) return r->ok ? "update ok" : "update failed: " + r->reason;
+        return "";
+      }
+    }
+    return "";
+  }
+
+  printer::Lineup line;
+  std::vector<printer::Result> results;
+};
+
+TEST(PrinterLineup, PrintersComeAndGoAsOnAStationsLine) {
+  using printer::Stage;
+  using printer::StagePoint;
+  auto with = [](auto set) {
+    printer::Faults f;
+    set(f);
+    return f;
+  };
+  const std::string refused = "update failed: entry frame refused: refused by fault option";
+  const struct {
+    const char* name;
+    std::vector<std::string> serials;
+    std::vector<std::uint32_t> fault_on;
+    printer::Faults faults;
+    bool close_visible;
+    std::vector<LineStep> steps;
+    std::vector<std::string> outcomes;  // each printer's, in order
+    bool done;
+  } cases[] = {
+      {"each goes off after its WAIT, the next comes on a gap later; a query alone is no failure",
+       {"A", "B"}, {}, {}, true,
+       {{0, Act::kQuery, "A"}, {0, Act::kClose, ""}, {4000, Act::kQuery, "A"}, {4000, Act::kUpdate, "update ok"},
+        {4000, Act::kQuery, ""}, {4999, Act::kQuery, ""}, {5000, Act::kQuery, "B"}, {5000, Act::kUpdate, "update ok"},
+        {5000, Act::kQuery, ""}, {9000, Act::kQuery, ""}},
+       {"update ok", "update ok"}, true},
+      {"a failed printer answers queries until taken away, timed from the first close after the failure",
+       {"A", "B"}, {1}, with([](auto& f) { f.refuse_handshake = true; }), true,
+       {{0, Act::kUpdate, refused}, {100, Act::kQuery, "A"}, {500, Act::kClose, ""}, {600, Act::kQuery, "A"},
+        {700, Act::kClose, ""}, {3499, Act::kQuery, "A"}, {3500, Act::kQuery, ""}, {4499, Act::kQuery, ""},
+        {4500, Act::kQuery, "B"}, {4500, Act::kUpdate, "update ok"}},
+       {refused, "update ok"}, true},
+      {"on a device the removal is timed from the failed update's end",
+       {"A", "B"}, {1}, with([](auto& f) { f.refuse_handshake = true; }), false,
+       {{0, Act::kUpdate, refused}, {2999, Act::kQuery, "A"}, {3000, Act::kQuery, ""}, {4000, Act::kQuery, "B"}},
+       {refused, "never updated"}, false},
+      {"faults strike only the printers named",
+       {"A", "B", "C"}, {2}, with([](auto& f) { f.bad_reply_block = 2; }), true,
+       {{0, Act::kUpdate, "update ok"}, {1000, Act::kUpdate, "update failed: bad verdict sent for block 2"},
+        {1000, Act::kClose, ""}, {3999, Act::kQuery, "B"}, {4000, Act::kQuery, ""}, {5000, Act::kUpdate, "update ok"}},
+       {"update ok", "update failed: bad verdict sent for block 2", "update ok"}, true},
+      {"removed at block K: silent at once, the next a gap later",
+       {"A", "B"}, {1}, with([](auto& f) { f.remove_at_block = 2; }), true,
+       {{0, Act::kUpdate, "update failed: removed at block 2"}, {1, Act::kQuery, ""}, {999, Act::kQuery, ""},
+        {1000, Act::kQuery, "B"}, {1000, Act::kUpdate, "update ok"}},
+       {"removed at block 2", "update ok"}, true},
+      {"one that cannot answer the query is taken away too; a serial may come twice",
+       {"A", "A"}, {1}, with([](auto& f) { f.silent = StagePoint{Stage::kQuery}; }), true,
+       {{0, Act::kQuery, ""}, {0, Act::kClose, ""}, {3999, Act::kQuery, ""}, {4000, Act::kQuery, "A"},
+        {4000, Act::kUpdate, "update ok"}},
+       {"never updated", "update ok"}, true},
+      {"without serial numbers the one printer stays on after WAIT",
+       {}, {}, {}, true,
+       {{0, Act::kUpdate, "update ok"}, {0, Act::kClose, ""}, {60000, Act::kUpdate, "update ok"}},
+       {"update ok"}, false},
+      {"without serial numbers a removal ends the line",
+       {}, {}, with([](auto& f) { f.remove_at_block = 1; }), true,
+       {{0, Act::kUpdate, "update failed: removed at block 1"}, {60000, Act::kQuery, ""}},
+       {"removed at block 1"}, true},
+  };
+  const Bytes img = sample(1100);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    printer::LineupConfig lc;
+    lc.printer = config(4, true);
+    lc.printer.faults = c.faults;
+    lc.serials = c.serials;
+    lc.fault_on = c.fault_on;
+    lc.close_visible = c.close_visible;
+    lc.gap_ns = 1'000'000'000;
+    lc.off_after_failure_ns = 3'000'000'000;
+    LineBench bench(lc);
+    for (const LineStep& s : c.steps) EXPECT_EQ(bench.step(s, img), s.expect) << "at " << s.ms << " ms";
+    std::vector<std::string> outcomes;
+    for (const printer::PrinterRecord& p : bench.line.printers()) outcomes.push_back(p.outcome);
+    EXPECT_EQ(outcomes, c.outcomes);
+    EXPECT_EQ(bench.line.done(), c.done);
+  }
+}
+
+TEST(PrinterLineup, TheRecordKeepsTheFiguresOfTheUpdatesBegun) {
+  // A forced retry on the one faulty printer, and queries around the updates that are not updates.
+  printer::LineupConfig lc;
+  lc.printer = config(4, true);
+  lc.printer.faults.retry_every = 2;
+  lc.serials = {"A", "B"};
+  lc.fault_on = {2};
+  LineBench bench(lc);
+  const Bytes img = sample(1100);
+  EXPECT_EQ(bench.step({0, Act::kQuery, ""}, img), "A");
+  bench.step({0, Act::kClose, ""}, img);
+  EXPECT_EQ(bench.step({10, Act::kUpdate, ""}, img), "update ok");
+  EXPECT_EQ(bench.step({2000, Act::kUpdate, ""}, img), "update ok");
+  const auto& p = bench.line.printers();
+  ASSERT_EQ(p.size(), 2u);
+  EXPECT_EQ(p[0].attempts, 1u);
+  EXPECT_FALSE(p[0].faulty);
+  EXPECT_EQ(p[0].stats.retries, 0u);
+  EXPECT_TRUE(p[1].faulty);
+  EXPECT_EQ(p[1].stats.retries, 1u);
+  EXPECT_EQ(p[1].stats.blocks, 3u);
+  EXPECT_EQ(p[1].stats.bytes, 1100u);
+  EXPECT_EQ(p[1].power, printer::Power::kOff);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The updater's portable core against the running zorven-printer over a real pty: identification
 // query, entry handshake and image transfer of every protocol variant, and the image the printer
-// writes out compared byte for byte with the one the package carries.
+// writes out compared byte for byte with the one the package carries; and a line of printers met
+// as a station meets it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -19,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "package/package.h"
 #include "package/sample_image.h"
@@ -148,6 +151,20 @@ void run_update(const std::string& device, package::Record& pkg, RunOutcome& out
   port.close();
 }
 
+// The identification query alone on a port opened for it, as a station polls: the serial number
+// that answered, or "" when none did.
+std::string query_alone(const std::string& device, package::Record& pkg) {
+  const int fd = serial::open_port(device.c_str(), kSpeed);
+  if (fd < 0) return "open failed";
+  serial::PosixPort port(fd);
+  update::RunState st;
+  serial::Line line{port, serial::console_host(), st.reply_timeout, st.stop_request, st.text};
+  st.reply_timeout = 1;
+  const int got = protocol::identification_query(line, pkg, st.serial_number);
+  port.close();
+  return got ? st.serial_number : "";
+}
+
 TEST(PrinterOverPty, EveryVariantDeliversTheWholeImage) {
   const struct {
     const char* name;
@@ -227,6 +244,52 @@ TEST(PrinterOverPty, InjectedFaultsReachTheUpdater) {
     EXPECT_EQ(r.handshake, c.handshake);
     EXPECT_EQ(r.observer.log, c.log);
     EXPECT_EQ(printer.wait_exit(), 0);
+  }
+}
+
+// Two printers on one line. The updater closes the port after its polling query and after each run;
+// the line must outlive each close, the first printer go off after its WAIT, the second come on
+// only after the gap, and the program end once the last one is off and the port is closed.
+TEST(PrinterOverPty, ALineOfPrintersOutlivesTheClosesAndEndsAfterTheLast) {
+  auto pkg = sample_package(4, true);
+  pkg->image_length = 3 * 528;
+  const std::string summary = ::testing::TempDir() + "printer_line_summary.json";
+  std::remove(summary.c_str());
+  PrinterProcess printer;
+  ASSERT_TRUE(printer.start({"--access-code", kAccessCode, "--serials", "LINE-A,LINE-B", "--gap", "1500", "--summary",
+                             summary},
+                            ::testing::TempDir() + "printer_line_stderr.txt"));
+  const std::vector<std::string> whole = {"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"};
+
+  EXPECT_EQ(query_alone(printer.pty(), *pkg), "LINE-A");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // long enough for the printer to see the close
+  RunOutcome a;
+  run_update(printer.pty(), *pkg, a);
+  EXPECT_EQ(a.serial, "LINE-A");
+  EXPECT_EQ(a.observer.log, whole);
+  EXPECT_EQ(query_alone(printer.pty(), *pkg), "");  // A is off, B not on yet
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the query waited 1 s of the 1.5 s gap
+  RunOutcome b;
+  run_update(printer.pty(), *pkg, b);
+  EXPECT_EQ(b.serial, "LINE-B");
+  EXPECT_EQ(b.observer.log, whole);
+  EXPECT_EQ(printer.wait_exit(), 0);
+
+  const nlohmann::json doc = nlohmann::json::parse(read_file(summary), nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << read_file(summary);
+  EXPECT_EQ(doc["updates"].size(), 2u) << doc.dump(2);  // the polling query is no update
+  const struct {
+    const char* serial;
+  } want[] = {{"LINE-A"}, {"LINE-B"}};
+  ASSERT_EQ(doc["printers"].size(), 2u) << doc.dump(2);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const nlohmann::json& p = doc["printers"][i];
+    EXPECT_EQ(p["serial"], want[i].serial);
+    EXPECT_EQ(p["state"], "off");
+    EXPECT_EQ(p["outcome"], "update ok");
+    EXPECT_EQ(p["attempts"], 1);
+    EXPECT_EQ(p["blocks"], 3);
+    EXPECT_EQ(doc["updates"][i]["block_phase"]["blocks"], 3);  // each update's figures as without a line
   }
 }
 

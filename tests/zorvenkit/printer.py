@@ -92,6 +92,25 @@ class Printer:
         with open(self.summary_path) as f:
             return json.load(f)["updates"]
 
+    def printers(self):
+        """With --serials: every printer of the line in order, each with its serial, state
+        ("waiting", "on", "off"), outcome, attempts, bytes, blocks and retries."""
+        if not os.path.exists(self.summary_path):
+            return []
+        with open(self.summary_path) as f:
+            return json.load(f).get("printers", [])
+
+    def wait_printer(self, number, limit, state="off"):
+        """Printer `number` (from 1) of the line once it is in `state`."""
+        deadline = time.monotonic() + limit
+        while True:
+            printers = self.printers()
+            if len(printers) >= number and printers[number - 1]["state"] == state:
+                return printers[number - 1]
+            check(time.monotonic() < deadline, f"printer {number} of the line was not {state} within {limit} s")
+            check(self.proc.poll() is None, f"the printer ended before printer {number} was {state}: {self.tail()}")
+            time.sleep(0.05)
+
     def wait_update(self, limit, count=1):
         """The figures of update number `count` once the printer has ended it."""
         deadline = time.monotonic() + limit

@@ -129,6 +129,13 @@ void Machine::begin_update() {
   refused_once_ = false;
   entry_frames_ = 0;
   retries_this_block_ = 0;
+  attempted_ = false;
+  query_fault_ = false;
+}
+
+void Machine::begin_attempt() {
+  begin_update();
+  attempted_ = true;
 }
 
 void Machine::end_update(bool ok, const std::string& reason) {
@@ -136,6 +143,8 @@ void Machine::end_update(bool ok, const std::string& reason) {
   r.ok = ok;
   r.image_complete = image_length_ != 0 && image_.size() == image_length_;
   r.reason = reason;
+  r.attempted = attempted_;
+  r.query_fault = query_fault_;
   r.stats = stats_;
   r.image = std::move(image_);
   result_ = std::move(r);
@@ -170,7 +179,7 @@ bool Machine::faulted_reply(Stage stage, std::uint32_t block) {
 }
 
 void Machine::feed(std::uint8_t b) {
-  if (disconnect_) return;  // the line is gone
+  if (disconnect_ || removed_) return;  // the line or the printer is gone
   switch (state_) {
     case State::kIdle:
       idle_byte(b);
@@ -254,7 +263,7 @@ void Machine::idle_byte(std::uint8_t b) {
     return;
   }
   if (b == kEtb && config_.variant == 3) {
-    begin_update();
+    begin_attempt();
     if (faulted_reply(Stage::kHandshake)) {
       end_update(false, "handshake fault");
       return;
@@ -265,7 +274,7 @@ void Machine::idle_byte(std::uint8_t b) {
     return;
   }
   if (b == kCan && config_.variant == 2) {
-    begin_update();
+    begin_attempt();
     state_ = State::kWakeUp;
     cans_ = 1;
     return;
@@ -286,7 +295,7 @@ void Machine::frame_complete() {
     // unanswered, as the updater carries on without a serial number.
     note("garbled framed message dropped (bad checksum or no LF): " + printable(f, n));
     if (!query) {
-      begin_update();
+      begin_attempt();
       end_update(false, "garbled entry frame");
     }
     return;
@@ -295,7 +304,7 @@ void Machine::frame_complete() {
     on_query();
     return;
   }
-  begin_update();
+  begin_attempt();
   ++entry_frames_;
   if (f[2] == kCommonCommand[0] && f[3] == kCommonCommand[1] &&
       (config_.variant == 0 || config_.variant == 1 || config_.variant == 4)) {
@@ -310,7 +319,10 @@ void Machine::frame_complete() {
 
 void Machine::on_query() {
   begin_update();
-  if (faulted_reply(Stage::kQuery)) return;  // the updater goes on without a serial number
+  if (faulted_reply(Stage::kQuery)) {
+    query_fault_ = true;
+    return;  // the updater goes on without a serial number
+  }
   reply(framed_reply(kStatusAccepted, config_.serial + ";" + kModel));
   ++queries_answered_;
   note("identification query answered: " + config_.serial);
@@ -466,6 +478,12 @@ void Machine::block_complete() {
     note("fault: line closed at block " + std::to_string(number));
     disconnect_ = true;
     end_update(false, "disconnected at block " + std::to_string(number));
+    return;
+  }
+  if (fl.remove_at_block == number) {
+    note("fault: printer removed at block " + std::to_string(number));
+    removed_ = true;
+    end_update(false, "removed at block " + std::to_string(number));
     return;
   }
   if (faulted_reply(Stage::kBlock, number)) {

@@ -30,6 +30,7 @@ enum class Stage { kQuery, kHandshake, kAnnounce, kBlock, kWait };
 struct StagePoint {
   Stage stage = Stage::kQuery;
   std::uint32_t block = 0;  // 1-based block number, for Stage::kBlock
+  bool operator==(const StagePoint&) const = default;
 };
 
 struct Faults {
@@ -41,7 +42,9 @@ struct Faults {
   std::uint32_t retry_times = 1;       // how many "RETRY" replies each of those blocks gets
   std::uint32_t bad_reply_block = 0;   // block K answered kBadReply
   std::uint32_t disconnect_at_block = 0;  // the line is closed instead of answering block K
+  std::uint32_t remove_at_block = 0;   // the printer is switched off at block K: no reply from then on
   bool no_wait = false;                // no "WAIT" after the last block
+  bool operator==(const Faults&) const = default;  // equal to Faults{}: a healthy printer
 };
 
 struct Config {
@@ -92,6 +95,8 @@ struct Result {
   bool ok = false;              // "WAIT" was sent
   bool image_complete = false;  // every announced byte was accepted
   std::string reason;           // why it ended
+  bool attempted = false;       // the updater began the entry handshake (probe, wake-up or entry frame)
+  bool query_fault = false;     // a fault took the identification reply
   Stats stats;
   std::vector<std::uint8_t> image;  // the accepted bytes
 };
@@ -129,6 +134,8 @@ class Machine {
   bool in_blocks() const { return state_ == State::kBlock; }
   // The line must be closed now (a disconnect fault).
   bool disconnect_requested() const { return disconnect_; }
+  // The printer was switched off in mid-update (a removal fault); it answers nothing any more.
+  bool removed() const { return removed_; }
   // The updater went quiet in mid-update: end it as failed and wait for the next one.
   void abandon(const std::string& why);
 
@@ -138,6 +145,7 @@ class Machine {
   enum class State { kIdle, kFrame, kWakeUp, kVariant2Frame, kAwaitAck, kAnnounce, kBlock };
 
   void begin_update();
+  void begin_attempt();  // an update that goes past the identification query
   void end_update(bool ok, const std::string& reason);
   void reply(const std::string& bytes);
   void note(const std::string& text);
@@ -159,6 +167,9 @@ class Machine {
   State state_ = State::kIdle;
   bool active_ = false;
   bool disconnect_ = false;
+  bool removed_ = false;
+  bool attempted_ = false;    // this update: see Result::attempted
+  bool query_fault_ = false;  // this update: see Result::query_fault
   std::vector<std::uint8_t> buf_;  // the message being collected
   std::size_t frame_total_ = 0;    // framed message: its full length once the length byte is in
   int cans_ = 0;                   // variant 2: CANs of the wake-up sequence seen

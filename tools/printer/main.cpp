@@ -1,6 +1,7 @@
 // zorven-printer: a virtual printer in firmware-update mode on a pty or a serial device.
 // This file holds the line handling (pty, termios, pacing, delays, summaries); the protocol is
-// the state machine of machine.h. Run with --help for the options.
+// the state machine of machine.h, and the printers that come and go on the line are lineup.h's.
+// Run with --help for the options.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,16 +17,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
 
 namespace {
 
+using printer::Lineup;
 using printer::Machine;
 using printer::Options;
 using nlohmann::json;
@@ -218,21 +223,35 @@ struct Timing {
   bool turn_pending = false;
 };
 
+printer::LineupConfig lineup_config(const Options& o, bool close_visible) {
+  printer::LineupConfig c;
+  c.printer = o.config;
+  c.serials = o.serials;
+  c.fault_on = o.fault_on;
+  c.gap_ns = static_cast<std::int64_t>(o.gap_ms) * 1'000'000;
+  c.off_after_failure_ns = static_cast<std::int64_t>(o.off_after_failure_ms) * 1'000'000;
+  c.close_visible = close_visible;
+  return c;
+}
+
 struct Session {
   Options opt;
   Line line;
-  Machine machine;
+  Lineup lineup;
   Timing timing;
   std::int64_t update_start = 0;
   std::int64_t blocks_start = 0;
   std::int64_t last_activity = 0;
   bool update_ended = false;
+  bool disconnected = false;     // a disconnect fault closed the line
   json updates = json::array();  // the figures of every update served, for --summary
-  explicit Session(const Options& o) : opt(o), machine(o.config) {}
+  std::uint64_t lineup_written = 0;  // the line's change count the summary shows
+  Session(const Options& o, bool pty) : opt(o), lineup(lineup_config(o, pty), now_ns()) {}
+  bool line_of_printers() const { return !opt.serials.empty(); }
 };
 
 void print_events(Session& s) {
-  for (const std::string& e : s.machine.take_events()) std::fprintf(stderr, "zorven-printer: %s\n", e.c_str());
+  for (const std::string& e : s.lineup.take_events()) std::fprintf(stderr, "zorven-printer: %s\n", e.c_str());
 }
 
 std::int64_t percentile(const std::vector<std::int64_t>& sorted, int pct) {
@@ -255,7 +274,7 @@ double us(std::int64_t ns) { return shown(static_cast<double>(ns) / 1e3, 1); }
 // The figures of one update: the outcome, the block phase, the printer's own lateness, the
 // updater's turnarounds after block verdicts and after other replies, the receive gaps, and how
 // they and the wire time of every byte add up against the update time.
-json update_figures(const Session& s, const printer::Result& r, std::int64_t end_ns) {
+json update_figures(const Session& s, const printer::Result& r, std::int64_t blocks_start, std::int64_t end_ns) {
   const Timing& tm = s.timing;
   const std::int64_t update_ns = end_ns - s.update_start;
   json u = {{"ok", r.ok},
@@ -268,8 +287,8 @@ json update_figures(const Session& s, const printer::Result& r, std::int64_t end
             {"seconds", shown(static_cast<double>(update_ns) / 1e9, 3)},
             {"block_phase", nullptr},
             {"accounting", nullptr}};
-  if (r.image_complete && s.blocks_start != 0 && r.stats.blocks > 0) {
-    const double bsecs = static_cast<double>(end_ns - s.blocks_start) / 1e9;
+  if (r.image_complete && blocks_start != 0 && r.stats.blocks > 0) {
+    const double bsecs = static_cast<double>(end_ns - blocks_start) / 1e9;
     u["block_phase"] = {{"blocks", r.stats.blocks},
                         {"seconds", shown(bsecs, 3)},
                         {"blocks_per_s", shown(r.stats.blocks / bsecs, 1)},
@@ -370,26 +389,70 @@ void write_timing(const Session& s) {
   std::fclose(f);
 }
 
+const char* power_name(printer::Power p) {
+  switch (p) {
+    case printer::Power::kWaiting: return "waiting";
+    case printer::Power::kOn: return "on";
+    case printer::Power::kOff: return "off";
+  }
+  return "";
+}
+
+// Every update served so far, and with --serials every printer of the line, rewritten whole, so
+// that a reader never sees half a file.
+void write_summary(Session& s) {
+  if (s.opt.summary.empty()) return;
+  json doc = {{"updates", s.updates}};
+  if (s.line_of_printers()) {
+    json printers = json::array();
+    const auto& recs = s.lineup.printers();
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+      const printer::PrinterRecord& p = recs[i];
+      printers.push_back({{"number", i + 1},
+                          {"serial", p.serial},
+                          {"faulty", p.faulty},
+                          {"state", power_name(p.power)},
+                          {"outcome", p.outcome},
+                          {"attempts", p.attempts},
+                          {"bytes", p.stats.bytes},
+                          {"blocks", p.stats.blocks},
+                          {"retries", p.stats.retries}});
+    }
+    doc["printers"] = printers;
+    s.lineup_written = s.lineup.changes();
+  }
+  const std::string text = doc.dump(2) + "\n";
+  if (!write_file(s.opt.summary, std::vector<std::uint8_t>(text.begin(), text.end())))
+    std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.summary.c_str());
+}
+
 void finish_update(Session& s, const printer::Result& r) {
-  const json u = update_figures(s, r, now_ns());
+  const std::int64_t blocks_start = std::exchange(s.blocks_start, 0);
+  s.update_ended = true;
+  // On a line of printers a station asks for the serial number again and again; a session that
+  // never went past that query is not an update.
+  if (s.line_of_printers() && !r.attempted) return;
+  const json u = update_figures(s, r, blocks_start, now_ns());
   print_figures(u);
   write_timing(s);
   if (!s.opt.summary.empty()) {
-    // Every update served so far, rewritten whole, so that a reader never sees half a file.
     s.updates.push_back(u);
-    const std::string text = json{{"updates", s.updates}}.dump(2) + "\n";
-    if (!write_file(s.opt.summary, std::vector<std::uint8_t>(text.begin(), text.end())))
-      std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.summary.c_str());
+    write_summary(s);
   }
   if (r.image_complete && !s.opt.out.empty() && !write_file(s.opt.out, r.image))
     std::fprintf(stderr, "zorven-printer: cannot write %s\n", s.opt.out.c_str());
-  s.blocks_start = 0;
-  s.update_ended = true;
 }
 
-void take_result(Session& s) {
-  print_events(s);
-  if (auto r = s.machine.take_result()) finish_update(s, *r);
+// Takes the updates that ended and the notes about them, and brings the summary up to date with
+// the printers going on and off.
+void take_results(Session& s) {
+  for (;;) {
+    std::optional<printer::Result> r = s.lineup.take_result(now_ns());
+    print_events(s);
+    if (!r) break;
+    finish_update(s, *r);
+  }
+  if (s.line_of_printers() && s.lineup.changes() != s.lineup_written) write_summary(s);
 }
 
 // The identification reply, with its end (checksum characters and LF) held back as a USB serial
@@ -421,23 +484,28 @@ void receive(Session& s, const std::uint8_t* p, std::size_t n) {
   if (tm.turn_pending) {
     tm.replies.back().turn_ns = t - tm.turn_from;
     tm.turn_pending = false;
-  } else if (l.byte_ns != 0 && s.machine.active() && t > l.rx_free) {
+  } else if (l.byte_ns != 0 && s.lineup.on() && s.lineup.on()->active() && t > l.rx_free) {
     tm.gap_ns += t - l.rx_free;
   }
   std::int64_t arrival = std::max(l.rx_free, t);
-  for (std::size_t i = 0; i < n && !s.machine.disconnect_requested(); ++i) {
+  s.lineup.tick(t);
+  take_results(s);
+  for (std::size_t i = 0; i < n && !s.disconnected; ++i) {
     arrival += l.byte_ns;
-    const bool was_active = s.machine.active();
-    const bool was_blocks = s.machine.in_blocks();
-    const int queries_before = s.machine.queries_answered();
-    s.machine.feed(p[i]);
-    const bool query_answered = s.machine.queries_answered() != queries_before;
-    if (!was_active && s.machine.active()) {
+    Machine* m = s.lineup.on();
+    if (m == nullptr) continue;  // no printer on the line: the byte goes unanswered
+    const bool was_active = m->active();
+    const bool was_blocks = m->in_blocks();
+    const int queries_before = m->queries_answered();
+    m->feed(p[i]);
+    s.disconnected = m->disconnect_requested();
+    const bool query_answered = m->queries_answered() != queries_before;
+    if (!was_active && m->active()) {
       s.update_start = l.byte_ns ? arrival : t;
       tm = Timing{};
     }
-    if (s.machine.active()) ++tm.rx_bytes;
-    const std::vector<std::string> replies = s.machine.take_replies();
+    if (m->active()) ++tm.rx_bytes;
+    const std::vector<std::string> replies = m->take_replies();
     std::int64_t start = arrival;  // paced: a reply may start once the received byte's stop bit is in
     for (const std::string& r : replies) {
       if (s.opt.delay_ms != 0) {
@@ -464,8 +532,8 @@ void receive(Session& s, const std::uint8_t* p, std::size_t n) {
       tm.turn_from = now_ns();
       tm.turn_pending = true;
     }
-    if (!was_blocks && s.machine.in_blocks()) s.blocks_start = now_ns();
-    take_result(s);
+    if (!was_blocks && m->in_blocks()) s.blocks_start = now_ns();
+    take_results(s);  // may take the printer off the line
   }
   l.rx_free = arrival;
   s.last_activity = now_ns();
@@ -476,8 +544,14 @@ int serve(Session& s) {
   bool peer_seen = false;  // a pty's slave has been opened since the last hang-up
   std::uint8_t buf[kReadChunk];
   while (!g_stop) {
+    s.lineup.tick(now_ns());
+    take_results(s);
+    // Wake up in time for the next printer to come on or a failed one to be taken away.
+    int wait_ms = kPollMs;
+    if (const std::int64_t due = s.lineup.next_due(); due != Lineup::kNever)
+      wait_ms = static_cast<int>(std::clamp<std::int64_t>((due - now_ns() + 999'999) / 1'000'000, 0, kPollMs));
     pollfd pfd{l.fd, POLLIN, 0};
-    const int r = poll(&pfd, 1, kPollMs);
+    const int r = poll(&pfd, 1, wait_ms);
     if (r < 0 && errno != EINTR) break;
     bool hung_up = false;
     if (r > 0 && (pfd.revents & POLLIN)) {
@@ -491,28 +565,28 @@ int serve(Session& s) {
     } else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR))) {
       hung_up = true;
     }
-    if (s.machine.disconnect_requested()) return kExitDisconnected;
+    if (s.disconnected) return kExitDisconnected;
     if (hung_up) {
-      if (peer_seen && s.machine.active()) {
-        s.machine.abandon("the updater closed the port");
-        take_result(s);
-      }
+      // An update in progress ends here; the line and its printers stay.
+      s.lineup.port_closed(now_ns());
+      take_results(s);
       if (peer_seen && s.opt.once && s.update_ended) return 0;
+      if (s.lineup.done()) return 0;  // the last printer is off and the updater has let go of the port
       peer_seen = false;
       timespec ts{0, kNoPeerSleepNs};
       nanosleep(&ts, nullptr);
       continue;
     }
-    if (s.machine.active() && now_ns() - s.last_activity > kAbandonAfterNs) {
-      s.machine.abandon("no byte from the updater for 12 s");
-      take_result(s);
+    if (Machine* m = s.lineup.on(); m && m->active() && now_ns() - s.last_activity > kAbandonAfterNs) {
+      m->abandon("no byte from the updater for 12 s");
+      take_results(s);
     }
     // On a serial device there is no hang-up to wait for.
-    if (!l.pty && s.opt.once && s.update_ended) return 0;
+    if (!l.pty && ((s.opt.once && s.update_ended) || s.lineup.done())) return 0;
   }
-  if (s.machine.active()) {
-    s.machine.abandon("interrupted");
-    take_result(s);
+  if (Machine* m = s.lineup.on(); m && m->active()) {
+    m->abandon("interrupted");
+    take_results(s);
   }
   return 0;
 }
@@ -540,7 +614,7 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  Session s(opt);
+  Session s(opt, opt.device.empty());
   if (opt.device.empty()) {
     if (!open_pty(s.line, opt.link)) {
       std::fprintf(stderr, "zorven-printer: cannot set up the pty\n");
@@ -553,6 +627,7 @@ int main(int argc, char** argv) {
     // which would make every paced byte late by up to that much.
     s.line.usb_ns = static_cast<std::int64_t>(opt.usb_latency_ms) * 1'000'000;
     if (opt.baud != 0 || opt.usb_latency_ms != 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    take_results(s);  // the line's first printer is on, and the summary says so, before the pty is announced
     std::printf("PTY %s\n", s.line.slave.c_str());
     std::fflush(stdout);
   } else {

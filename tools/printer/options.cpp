@@ -33,6 +33,21 @@ const char kUsage[] =
     "  --query-end-never       never send the identification reply's last 3 bytes\n"
     "  --timing FILE           write each reply's lateness and the turnaround after it to FILE\n"
     "  --summary FILE          write the figures of every update as JSON to FILE\n"
+    " a line of printers:\n"
+    "  --serials SN1,SN2,...   play one printer after another, each with its serial number (one may\n"
+    "                          come twice: a printer put on the line again). The first is on from\n"
+    "                          the start; while none is on, whatever arrives is dropped unanswered.\n"
+    "                          A printer goes off after its WAIT, at --remove-at-block, or when the\n"
+    "                          operator takes it away after a failed update (--off-after-failure);\n"
+    "                          once off it answers nothing. The program ends, status 0, when the last\n"
+    "                          one is off and the updater has closed the port. The summary lists each\n"
+    "                          printer's outcome under \"printers\"; its \"updates\" leave out sessions\n"
+    "                          that never went past the identification query\n"
+    "  --gap MS                from one printer going off to the next coming on (default 1000)\n"
+    "  --off-after-failure MS  a printer whose update failed stays on, answering queries, until MS ms\n"
+    "                          after the updater closed the port (on a device: after the failure)\n"
+    "                          (default 3000)\n"
+    "  --fault-on N[,M...]     the fault options apply only to these printers (numbered from 1)\n"
     " faults:\n"
     "  --silent STAGE          no reply at STAGE: query|handshake|announce|block:K|wait\n"
     "  --garbage STAGE         \"GARBAGE\\r\\n\" instead of the reply at STAGE\n"
@@ -42,6 +57,9 @@ const char kUsage[] =
     "  --retry-times R         ... R times each instead of once (a RETRY storm)\n"
     "  --bad-reply-block K     answer block K with \"BUSY\" (neither OK nor RETRY)\n"
     "  --disconnect-at-block K close the line instead of answering block K, then exit\n"
+    "  --remove-at-block K     the printer is switched off at block K: no reply from then on; the\n"
+    "                          line stays (with --serials the next printer follows after the gap;\n"
+    "                          without, the program ends once the updater has closed the port)\n"
     "  --no-wait               no WAIT after the last block (same as --silent wait)\n"
     " Blocks are numbered from 1. A summary line per update goes to stderr.\n";
 
@@ -53,6 +71,27 @@ constexpr std::size_t kMaxSerial = 200;  // the reply's data (serial, ';', model
 constexpr std::uint32_t kMaxDelayMs = 60000;
 constexpr std::uint32_t kMaxUsbLatencyMs = 255;  // the range of an adapter's latency timer
 constexpr std::uint32_t kMaxRetryTimes = 1000;
+constexpr std::size_t kMaxPrinters = 1000;
+constexpr std::uint32_t kMaxLineMs = 600000;
+
+// A serial number as the identification reply carries it. "" when it is fine, else what is wrong.
+std::string serial_fault(const std::string& serial) {
+  if (serial.empty() || serial.size() > kMaxSerial) return "must be 1 to 200 characters";
+  for (char c : serial)
+    if (static_cast<unsigned char>(c) < 0x20 || c == ';') return "must be printable and hold no ';'";
+  return "";
+}
+
+std::vector<std::string> split_commas(const std::string& s) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = s.find(',', from);
+    parts.push_back(s.substr(from, comma - from));
+    if (comma == std::string::npos) return parts;
+    from = comma + 1;
+  }
+}
 
 bool parse_number(const char* s, std::uint64_t lo, std::uint64_t hi, std::uint32_t& out) {
   if (s == nullptr || *s < '0' || *s > '9') return false;
@@ -109,13 +148,15 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
   app.add_option("--out", o.out);
   app.add_option("--timing", o.timing);
   app.add_option("--summary", o.summary);
-  std::string version, scramble, access, serial, silent, garbage;
+  std::string version, scramble, access, serial, silent, garbage, serials, fault_on;
   app.add_option("--version", version);
   app.add_option("--scramble", scramble);
   app.add_option("--access-code", access);
   app.add_option("--serial", serial);
   app.add_option("--silent", silent);
   app.add_option("--garbage", garbage);
+  app.add_option("--serials", serials);
+  app.add_option("--fault-on", fault_on);
 
   // Whole numbers in a range, each with the message that refuses any other value.
   std::uint32_t variant = 0, image_length = 0;
@@ -136,6 +177,9 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
       {"--bad-reply-block", 1, UINT32_MAX, "--bad-reply-block takes a block number from 1: ", f.bad_reply_block},
       {"--disconnect-at-block", 1, UINT32_MAX, "--disconnect-at-block takes a block number from 1: ",
        f.disconnect_at_block},
+      {"--remove-at-block", 1, UINT32_MAX, "--remove-at-block takes a block number from 1: ", f.remove_at_block},
+      {"--gap", 0, kMaxLineMs, "--gap must be 0 to 600000 ms: ", o.gap_ms},
+      {"--off-after-failure", 0, kMaxLineMs, "--off-after-failure must be 0 to 600000 ms: ", o.off_after_failure_ms},
   };
   std::string number_text[std::size(numbers)];
   for (std::size_t i = 0; i < std::size(numbers); ++i) app.add_option(numbers[i].name, number_text[i]);
@@ -168,11 +212,27 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
     std::memcpy(o.config.access_code.data(), access.data(), kAccessCodeSize);
   }
   if (given("--serial")) {
-    if (serial.empty() || serial.size() > kMaxSerial) return "--serial must be 1 to 200 characters";
-    for (char c : serial)
-      if (static_cast<unsigned char>(c) < 0x20 || c == ';') return "--serial must be printable and hold no ';'";
+    if (const std::string why = serial_fault(serial); !why.empty()) return "--serial " + why;
     o.config.serial = serial;
   }
+  if (given("--serials")) {
+    if (given("--serial")) return "--serial and --serials cannot go together";
+    if (o.once) return "--once cannot go with --serials: the line ends after its last printer";
+    o.serials = split_commas(serials);
+    if (o.serials.size() > kMaxPrinters) return "--serials takes at most 1000 printers";
+    for (const std::string& sn : o.serials)
+      if (const std::string why = serial_fault(sn); !why.empty()) return "--serials: each serial number " + why;
+  }
+  if (given("--fault-on")) {
+    for (const std::string& n : split_commas(fault_on)) {
+      std::uint32_t k = 0;
+      if (!parse_number(n.c_str(), 1, o.serials.size(), k))
+        return "--fault-on takes printer numbers from 1 to the number of --serials: " + fault_on;
+      o.fault_on.push_back(k);
+    }
+  }
+  for (const char* name : {"--gap", "--off-after-failure"})
+    if (given(name) && o.serials.empty()) return std::string(name) + " applies to a line of printers: give --serials";
   if (given("--version")) o.config.version = version;
   const struct {
     const char* name;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/printer/machine.h"
 
@@ -23,6 +24,11 @@ struct Options {
   std::uint32_t query_end_late_ms = 0;
   std::uint32_t usb_latency_ms = 0;  // replies reach the host as through a USB adapter; 0: directly
   bool query_end_never = false;
+  // A line of printers: one after another on the same line (see lineup.h).
+  std::vector<std::string> serials;
+  std::vector<std::uint32_t> fault_on;  // printers (from 1) the fault options apply to; empty: all
+  std::uint32_t gap_ms = 1000;
+  std::uint32_t off_after_failure_ms = 3000;
 };
 
 extern const char kUsage[];
