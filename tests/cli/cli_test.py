@@ -836,6 +836,133 @@ def case_signals(image):
 
 
 
+def line_printer(work, name, serials, args=()):
+    """A line of printers on one pty: one printer after another, each on after a short gap."""
+    return Printer(ARGS.printer, work, name, ["--serials", ",".join(serials), "--gap", "300"] + list(args))
+
+
+def whole_json_lines(path):
+    """The records of a JSON Lines file; every line must be whole."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data == b"" or data.endswith(b"\n"), "%s ends inside a line: %r" % (path, data[-80:]))
+    records = []
+    for line in data.decode().splitlines():
+        try:
+            records.append(json.loads(line))
+        except ValueError:
+            raise Failure("%s holds a line that is not whole: %r" % (path, line))
+    return records
+
+
+def station_cli(program, work, ports, extra):
+    args = [program, "station", "--baud", "115200"] + extra
+    for p in ports:
+        args += ["--port", p.pty]
+    return subprocess.Popen(args, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def case_station(image):
+    """Three ports, three printers each: one with RETRY verdicts, one removed in the middle of its
+    update, one that comes back after it was updated. One whole record per attempt and nothing
+    else, one production log line per finished update; the printer that came back is skipped."""
+    with open(ARGS.v4_small_image, "rb") as f:
+        small = f.read()
+    work = fresh_dir("station")
+    lines = [line_printer(work, "a", ["ZP-A1", "ZP-A2", "ZP-A3"], ["--fault-on", "2", "--retry-every", "5"]),
+             line_printer(work, "b", ["ZP-B1", "ZP-B2", "ZP-B3"], ["--fault-on", "2", "--remove-at-block", "10"]),
+             line_printer(work, "c", ["ZP-C1", "ZP-C2", "ZP-C1"])]
+    try:
+        cli = station_cli(ARGS.v4_small_cli, work, lines, ["--count", "7"])
+        out, err = cli.communicate(timeout=RUN_LIMIT)
+        check(cli.returncode == 0, "exit status %d: %r" % (cli.returncode, err))
+        records = whole_json_lines(os.path.join(work, "zorven-results.ndjson"))
+        by_port = {p.pty: [(r["serial_number"], r["outcome"]) for r in records if r["port"] == p.pty] for p in lines}
+        expected = {
+            lines[0].pty: [("ZP-A1", "finished"), ("ZP-A2", "finished"), ("ZP-A3", "finished")],
+            lines[1].pty: [("ZP-B1", "finished"), ("ZP-B2", "failed"), ("ZP-B3", "finished")],
+            lines[2].pty: [("ZP-C1", "finished"), ("ZP-C2", "finished"), ("ZP-C1", "skipped")],
+        }
+        check(by_port == expected and len(records) == 9, "records %r" % by_port)
+        retried = next(r for r in records if r["serial_number"] == "ZP-A2")
+        check(retried["retries"] > 0 and retried["bytes_acknowledged"] == len(small), "ZP-A2: %r" % retried)
+        removed = next(r for r in records if r["serial_number"] == "ZP-B2")
+        check(removed["failure"]["phase"] == "block" and removed["failure"]["block"] == 10, "ZP-B2: %r" % removed)
+        skipped = [r for r in records if r["outcome"] == "skipped"][0]
+        first_c1 = next(r for r in records if r["serial_number"] == "ZP-C1")
+        check(skipped["updated_at"] == first_c1["ended"], "skipped %r" % skipped)
+        logged = sorted(l.split(";")[0] for l in log_lines(work))
+        check(logged == sorted(["ZP-A1", "ZP-A2", "ZP-A3", "ZP-B1", "ZP-B3", "ZP-C1", "ZP-C2"]), "production log %r" % logged)
+        # The printer that came back was not updated a second time.
+        third = lines[2].printers()[2]
+        check(third["outcome"] == "never updated", "ZP-C1 again: %r" % third)
+        check("PORT" in out and "FINISHED" in out, "no summary in %r" % out)
+    finally:
+        for p in lines:
+            p.stop()
+
+
+def case_station_killed(image):
+    """A station killed with SIGKILL in the middle of an update leaves only whole lines in both
+    files; a station started again skips the printer the first one finished."""
+    work = fresh_dir("station_killed")
+    line = line_printer(work, "a", ["ZP-K1", "ZP-K2"], ["--baud", "38400"])
+    try:
+        cli = station_cli(ARGS.v4_small_cli, work, [line], [])
+        line.wait_printer(1, RUN_LIMIT, "off")
+        line.wait_printer(2, RUN_LIMIT, "on")
+        # The station finds ZP-K2 within about a second and its transfer, paced at 38400 baud,
+        # takes about five: the kill comes in the middle of it.
+        time.sleep(3)
+        check(line.printers()[1]["state"] == "on", "ZP-K2 no longer on: %r" % line.printers())
+        cli.kill()
+        cli.communicate(timeout=30)
+        records = whole_json_lines(os.path.join(work, "zorven-results.ndjson"))
+        check([(r["serial_number"], r["outcome"]) for r in records] == [("ZP-K1", "finished")], "records %r" % records)
+        check([l.split(";")[0] for l in log_lines(work)] == ["ZP-K1"], "production log %r" % log_lines(work))
+    finally:
+        line.stop()
+
+    again = line_printer(work, "again", ["ZP-K1"])
+    try:
+        cli = station_cli(ARGS.v4_small_cli, work, [again], [])
+        deadline = time.monotonic() + RUN_LIMIT
+        while len(whole_json_lines(os.path.join(work, "zorven-results.ndjson"))) < 2:
+            check(time.monotonic() < deadline and cli.poll() is None, "no record of the printer that came back")
+            time.sleep(0.1)
+        cli.send_signal(signal.SIGTERM)
+        out, err = cli.communicate(timeout=30)
+        check(cli.returncode == 130, "exit status %d after SIGTERM: %r" % (cli.returncode, err))
+        records = whole_json_lines(os.path.join(work, "zorven-results.ndjson"))
+        check([(r["serial_number"], r["outcome"]) for r in records][1:] == [("ZP-K1", "skipped")], "records %r" % records)
+        check(again.printers()[0]["attempts"] == 0, "the printer that came back was updated: %r" % again.printers())
+    finally:
+        again.stop()
+
+
+def case_station_variant3(image):
+    """Variant 3 asks for no serial number: the station tries the update again and again, a try
+    that nobody answered leaves no record, and it says once that printers cannot be guarded."""
+    with open(ARGS.v3_image, "rb") as f:
+        v3_image = f.read()
+    work = fresh_dir("station_variant3")
+    line = line_printer(work, "v3", ["V3-1", "V3-2"], V3_PRINTER)
+    try:
+        cli = station_cli(ARGS.v3_cli, work, [line], ["--count", "2"])
+        out, err = cli.communicate(timeout=RUN_LIMIT)
+        check(cli.returncode == 0, "exit status %d: %r" % (cli.returncode, err))
+        check(err.count("cannot be kept from a second update") == 1, "stderr %r" % err)
+        records = whole_json_lines(os.path.join(work, "zorven-results.ndjson"))
+        check([(r["serial_number"], r["outcome"], r["bytes_acknowledged"]) for r in records] ==
+              [(None, "finished", len(v3_image))] * 2, "records %r" % records)
+        check(log_lines(work) and len(log_lines(work)) == 2, "production log %r" % log_lines(work))
+    finally:
+        line.stop()
+
+
+
 def main():
     global ARGS
     ap = argparse.ArgumentParser()
