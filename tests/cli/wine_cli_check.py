@@ -13,6 +13,7 @@ import subprocess
 import sys
 
 from zorvenkit.checks import Failure, check
+from zorvenkit.printer import Printer
 from zorvenkit.station import interrupt_in_transfer
 from zorvenkit.wine import Session
 
@@ -70,12 +71,49 @@ def stopped_update(h, exe):
     check(results is not None and [r["outcome"] for r in results] == ["stopped"], "result %r" % results)
 
 
+def station(h, exe):
+    """The station on two COM ports, a line of two printers on each: every printer updated once,
+    one whole record each."""
+    coms = [int(h.port_name[3:]) - 1, int(h.port_name[3:])]
+    lines, links = [], []
+    try:
+        for com, serials in zip(coms, (["ZP-W1", "ZP-W2"], ["ZP-W3", "ZP-W4"])):
+            path = os.path.join(h.build, "ports", "COM%d" % com)
+            if os.path.islink(path):
+                os.unlink(path)
+            links.append(path)
+            lines.append(Printer(h.printer_exe, h.work, "line%d" % com,
+                                 ["--serials", ",".join(serials), "--gap", "300"], link=path))
+        argv = [exe, "station", "--baud", "115200", "--count", "4"]
+        for com in coms:
+            argv += ["--port", "COM%d" % com]
+        proc = h.run_console(argv, RUN_LIMIT, capture_output=True, text=True, errors="replace")
+        print(proc.stdout, end="")
+        check(proc.returncode == 0, "station: exit status %d, stderr %r" % (proc.returncode, proc.stderr))
+        with open(os.path.join(h.work, "zorven-results.ndjson")) as f:
+            records = [json.loads(l) for l in f.read().splitlines()]
+        check(sorted((r["port"], r["serial_number"], r["outcome"]) for r in records) ==
+              [("COM%d" % coms[0], "ZP-W1", "finished"), ("COM%d" % coms[0], "ZP-W2", "finished"),
+               ("COM%d" % coms[1], "ZP-W3", "finished"), ("COM%d" % coms[1], "ZP-W4", "finished")],
+              "records %r" % records)
+        log = h.production_log() or b""
+        check(sorted(l.split(b";")[0] for l in log.split(b"\r\n")[:-1]) == [b"ZP-W1", b"ZP-W2", b"ZP-W3", b"ZP-W4"],
+              "production log %r" % log)
+    finally:
+        for p in lines:
+            p.stop()
+        for path in links:
+            if os.path.islink(path):
+                os.unlink(path)
+
+
 def main():
     build, exe, printer_exe, com, image_path, work = sys.argv[1:7]
     with open(image_path, "rb") as f:
         image = f.read()
     try:
-        for name, run in (("update", lambda h: whole_update(h, exe, image)), ("stop", lambda h: stopped_update(h, exe))):
+        for name, run in (("update", lambda h: whole_update(h, exe, image)), ("stop", lambda h: stopped_update(h, exe)),
+                          ("station", lambda h: station(h, exe))):
             h = Session(build, int(com), printer=printer_exe, work=os.path.join(work, name))
             try:
                 run(h)
