@@ -570,7 +570,7 @@ def case_live_terminal(image):
         final = []
         for port, r, serial in zip(ports, results, serials):
             line = "%s  finished  %s  %.1f s" % (port.ljust(width), serial, r["seconds"])
-            final += [line[i:i + columns].rstrip() for i in range(0, len(line), columns)]
+            final += [line[i:i + columns] for i in range(0, len(line), columns)]
         outcomes = ["%s %s" % (port[-28:], r["outcome"]) for port, r in zip(ports, results)] + final + [""]
         n = len(outcomes)
         check(rows[-n:] == outcomes and sorted(rows[:-n]) == sorted(logged),
