@@ -18,6 +18,8 @@
 # (d) zorven-cli natively: four printers paced at 115200 baud updated at once, the wall time beside
 #     one printer's wire-time limit and the CPU time per port.
 # (e) zorven-cli natively at instant speed: its block rate beside XMODEM-1K of the same run.
+# (g) zorven-cli station natively on 4 and 8 ports, three printers each, paced at 115200 baud:
+#     printers per hour beside the ideal, and the station's handling time per printer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The Python scripts import the shared test package tests/zorvenkit.
@@ -38,4 +40,5 @@ if [ -n "${ZORVEN_BENCH_BASELINE:-}" ]; then
   baseline=(--baseline "$ZORVEN_BENCH_BASELINE")
 fi
 python3 scripts/bench_update.py --build-dir "${ZORVEN_BENCH_BUILD:-build/$preset}" "${baseline[@]}"
-exec python3 scripts/bench_cli.py --build-dir "${ZORVEN_BENCH_NATIVE_BUILD:-build/native}"
+python3 scripts/bench_cli.py --build-dir "${ZORVEN_BENCH_NATIVE_BUILD:-build/native}"
+exec python3 scripts/bench_station.py --build-dir "${ZORVEN_BENCH_NATIVE_BUILD:-build/native}"

@@ -11,6 +11,10 @@
 #include <chrono>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
@@ -126,6 +130,29 @@ TEST_F(FileAppend, TriesAgainForAWhile) {
   updater.join();
   EXPECT_EQ(contents(p), line);
 }
+
+#ifdef _WIN32
+// A spreadsheet program that opened the production log holds it against writing: the append tries
+// again while it is held, gets its line in once the file is let go, and names the cause when it
+// is held throughout.
+TEST_F(FileAppend, FileHeldByAnotherProgram) {
+  const std::string p = path("sn_build.txt");
+  put(p, "OLD\r\n");
+  HANDLE held = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::string reason;
+  EXPECT_FALSE(append(p, "A\r\n", &reason));
+  EXPECT_EQ(reason, "the file is in use by another program");
+
+  std::thread spreadsheet([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(update::kAppendPauseMs * 2));
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(append(p, "B\r\n", &reason)) << reason;
+  spreadsheet.join();
+  EXPECT_EQ(contents(p), "OLD\r\nB\r\n");
+}
+#endif
 
 #ifndef _WIN32
 // A station's collector that locks the production log while it reads takes turns with the
