@@ -49,10 +49,7 @@ Outcome report_handshake_failure(RunObserver& observer, const std::uint8_t* repl
   // The count can run ahead of the bytes that arrived; every counted position is kept, zeros
   // included, as the dump shows them.
   failure.cause = Cause::kRefused;
-  failure.received_count = count;
-  const std::size_t kept = static_cast<std::size_t>(count) < kFailureBytesKept ? static_cast<std::size_t>(count)
-                                                                               : kFailureBytesKept;
-  for (std::size_t i = 0; i < kept; ++i) failure.received[i] = reply[i];
+  keep_received(failure, reply, count);
   char dump[kDumpLineSize];
   format_dump(reply, count, dump);
   observer.log_line(kLogBadReceipt);

@@ -60,6 +60,14 @@ struct Failure {
   char reason[kFailureReasonSize] = {};  // kNotOpened: the system's reason, where the platform gives one
 };
 
+// Keeps the count of a reply's bytes and as many of its first bytes as the failure holds.
+inline void keep_received(Failure& failure, const void* bytes, std::int32_t count) {
+  failure.received_count = count > 0 ? count : 0;
+  const std::size_t n = static_cast<std::size_t>(failure.received_count);
+  const std::size_t kept = n < kFailureBytesKept ? n : kFailureBytesKept;
+  for (std::size_t i = 0; i < kept; ++i) failure.received[i] = static_cast<const std::uint8_t*>(bytes)[i];
+}
+
 inline constexpr std::size_t kAppendReasonSize = 160;
 
 // The production log line of a finished update.

@@ -60,11 +60,7 @@ void note(Failure* failure, Phase phase, Cause cause, const RunState& state, con
   failure->cause = cause;
   failure->reply_timeout = state.reply_timeout;
   if (cause == Cause::kRefused && got <= 0) failure->cause = Cause::kNoReply;
-  const std::int32_t count = failure->cause == Cause::kRefused ? got : 0;
-  failure->received_count = count;
-  const std::size_t kept = static_cast<std::size_t>(count) < kFailureBytesKept ? static_cast<std::size_t>(count)
-                                                                               : kFailureBytesKept;
-  for (std::size_t i = 0; i < kept; ++i) failure->received[i] = static_cast<std::uint8_t>(reply[i]);
+  keep_received(*failure, reply, failure->cause == Cause::kRefused ? got : 0);
 }
 
 // Which block the transfer is at, for a failure in the block loop.

@@ -32,6 +32,7 @@
 #include "tests/fuzz/fuzz_line.h"
 #include "package/protocol_constants.h"
 #include "update/driver.h"
+#include "update/operator_text.h"
 
 namespace {
 
@@ -98,6 +99,14 @@ class FuzzObserver final : public update::RunObserver {
   void after_query() override { enabled = false; }
   void at_end(const update::RunResult& r) override {
     FUZZ_CHECK(r.outcome != update::Outcome::kPortNotOpened);  // the port always opens here
+    // Every run that did not finish says where and why, in words; a finished one has nothing to say.
+    const bool finished = r.outcome == update::Outcome::kFinished;
+    FUZZ_CHECK(finished == (r.failure.cause == update::Cause::kNone));
+    FUZZ_CHECK(finished == r.production_log.due);
+    FUZZ_CHECK((r.outcome == update::Outcome::kStopped) == (r.failure.cause == update::Cause::kStopped));
+    char words[update::kFailureTextSize];
+    update::describe_failure(r.failure, words, sizeof words);
+    FUZZ_CHECK(finished == (words[0] == '\0'));
     enabled = true;
     ++ends;
   }
