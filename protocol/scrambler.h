@@ -21,8 +21,9 @@ struct ScrambleMasks {
   std::uint8_t stage2;
 };
 
-// The scrambler's key schedule, one step per byte from the start values. The scrambler and
-// whatever undoes it (a printer reading the access code) walk the same schedule.
+// The scrambler's key schedule, one step per byte from the start values. (The virtual printer,
+// which undoes the scrambler to read the access code, works the schedule out on its own, so that
+// the two can be held against each other.)
 class ScrambleKeys {
  public:
   ScrambleMasks step();

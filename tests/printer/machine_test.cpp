@@ -16,6 +16,7 @@
 #include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
+#include "tools/printer/wire.h"
 #include "update/crc16.h"
 
 namespace {
@@ -230,7 +231,7 @@ TEST(PrinterMachine, UnscrambleInvertsTheScramblerOnPrintableInput) {
     Bytes wire = plain;
     protocol::scramble(wire.data(), n);
     Bytes back = wire;
-    printer::unscramble(back.data(), back.size());
+    printer::wire::unscramble(back.data(), back.size());
     EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + n, back.begin())) << "n = " << n;
   }
 }

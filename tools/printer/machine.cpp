@@ -3,8 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "protocol/frames.h"
-#include "protocol/scrambler.h"
+#include "tools/printer/wire.h"
 
 namespace printer {
 namespace {
@@ -37,25 +36,6 @@ std::uint16_t block_crc(const std::uint8_t* data, std::size_t n) {
       crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ kReflectedPoly) : static_cast<std::uint16_t>(crc >> 1);
   }
   return crc;
-}
-
-// Inverse of one stage for a plain byte that is not an excluded value: the stage kept the byte
-// exactly when the masked value would have been excluded.
-std::uint8_t unstage(std::uint8_t out, std::uint8_t mask) {
-  const auto t = static_cast<std::uint8_t>(out ^ mask);
-  return protocol::is_excluded(t) ? out : t;
-}
-
-std::uint8_t xor_of(const std::uint8_t* p, std::size_t n) {
-  std::uint8_t v = 0;
-  for (std::size_t i = 0; i < n; ++i) v ^= p[i];
-  return v;
-}
-
-bool checksum_matches(std::uint8_t v, const std::uint8_t* chars) {
-  std::uint8_t want[2];
-  protocol::checksum_chars(v, want);
-  return chars[0] == want[0] && chars[1] == want[1];
 }
 
 std::string printable(const std::uint8_t* p, std::size_t n) {
@@ -95,20 +75,12 @@ std::string framed_reply(const char status[2], const std::string& data) {
   f += status[0];
   f += status[1];
   f += data;
-  std::uint8_t chars[2];
-  protocol::checksum_chars(xor_of(reinterpret_cast<const std::uint8_t*>(f.data()) + 1, f.size() - 1), chars);
+  const std::array<std::uint8_t, 2> chars =
+      wire::checksum_chars(wire::xor_of(reinterpret_cast<const std::uint8_t*>(f.data()) + 1, f.size() - 1));
   f += static_cast<char>(chars[0]);
   f += static_cast<char>(chars[1]);
   f += static_cast<char>(kLf);
   return f;
-}
-
-void unscramble(std::uint8_t* p, std::size_t n) {
-  protocol::ScrambleKeys keys;
-  for (std::size_t i = 0; i < n; ++i) {
-    const protocol::ScrambleMasks m = keys.step();
-    p[i] = unstage(unstage(p[i], m.stage2), m.stage1);  // stage 2 came last, so it is undone first
-  }
 }
 
 Machine::Machine(Config config) : config_(std::move(config)) {}
@@ -287,7 +259,7 @@ void Machine::frame_complete() {
   const std::uint8_t* f = buf_.data();
   const std::size_t n = buf_.size();
   const std::size_t d = n - kFrameOverhead;
-  const bool framed = f[n - 1] == kLf && checksum_matches(xor_of(f + 1, n - 4), f + n - 3);
+  const bool framed = wire::framed_message_intact(f, n);
   const bool query = f[2] == kQueryCommand[0] && f[3] == kQueryCommand[1];
   if (!framed) {
     // A garbled frame gets no answer: the printer cannot trust any of it.
@@ -355,14 +327,14 @@ void Machine::on_variant3_frame(const std::uint8_t* frame, std::size_t d) {
   std::uint8_t plain[kVariant3ScrambledData];
   std::memcpy(plain, frame + kFrameHeader, d);
   if (want_scrambled) {
-    unscramble(plain, d);
+    wire::unscramble(plain, d);
     // Scrambling the recovered bytes again must give what came over the wire; that also
     // checks the inner checksum characters.
     std::uint8_t again[kVariant3ScrambledData];
     std::memcpy(again, plain, kVariant3PlainData);
-    protocol::scramble(again, static_cast<std::int32_t>(kVariant3PlainData));
+    wire::scramble(again, kVariant3PlainData);
     if (std::memcmp(again, frame + kFrameHeader, d) != 0 ||
-        !checksum_matches(xor_of(plain, kVariant3PlainData), plain + kVariant3PlainData)) {
+        !wire::checksum_matches(wire::xor_of(plain, kVariant3PlainData), plain + kVariant3PlainData)) {
       handshake_verdict(false, "scrambled data does not unscramble to a valid body", false);
       return;
     }
@@ -379,11 +351,9 @@ void Machine::on_variant3_frame(const std::uint8_t* frame, std::size_t d) {
 
 void Machine::on_variant2_frame() {
   const std::uint8_t* f = buf_.data();
-  std::uint8_t sum = 0;
-  for (std::size_t i = 1; i <= 8; ++i) sum = static_cast<std::uint8_t>(sum + f[i]);
-  const unsigned two = sum % 100u;
+  const std::array<std::uint8_t, 2> digits = wire::decimal_checksum(f);
   const bool framed = f[1] == kVariant2Command && f[8] == kVariant2Separator && f[11] == kEtx &&
-                      f[9] == '0' + two / 10 && f[10] == '0' + two % 10;
+                      f[9] == digits[0] && f[10] == digits[1];
   if (!framed) {
     note("garbled variant-2 frame dropped: " + printable(f, kVariant2FrameSize));
     end_update(false, "garbled variant-2 frame");

@@ -101,13 +101,9 @@ struct Result {
   std::vector<std::uint8_t> image;  // the accepted bytes
 };
 
-// Framed message as the printer sends it: STX, 0x23 + D, status, data, checksum characters, LF.
+// Framed message as the printer sends it: STX, 0x23 + D, status, data, checksum characters, LF
+// (the printer's own, tools/printer/wire.h).
 std::string framed_reply(const char status[2], const std::string& data);
-
-// Undoes the entry-frame scrambler on n bytes in place (the plain bytes and the two checksum
-// characters behind them). Exact for plain input free of the scrambler's excluded values, which
-// printable access codes are; the caller scrambles the result again to confirm it.
-void unscramble(std::uint8_t* p, std::size_t n);
 
 class Machine {
  public:
