@@ -102,6 +102,11 @@ def main():
                   % (done, wall, ideal_wall, PRINTERS_PER_PORT, limit, PRINTERS_PER_PORT - 1, GAP_S))
             print("  printers per hour %.1f; ideal in a steady shift %.1f; run time ideal / measured = %.3f"
                   % (rate, ideal, ideal_wall / wall))
+            updates = [when(e["ended"]) - when(e["started"]) for e in events
+                       if e["event"] == "attempt" and e["outcome"] == "finished"]
+            if updates:
+                print("  each update, detection to its end: median %.2f s = %.3f x the limit, p95 %.2f s"
+                      % (statistics.median(updates), statistics.median(updates) / limit, p95(updates)))
             to_start, changeover = handling(events)
             if to_start:
                 print("  detection to the update's start: median %.3f s, p95 %.3f s (%d printers)"

@@ -864,6 +864,14 @@ def station_cli(program, work, ports, extra):
     return subprocess.Popen(args, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
+def end_station(cli):
+    """A station this test started and that is still running (the test failed) ends here: left
+    running, it would go on opening pty paths that later tests' printers are given."""
+    if cli is not None and cli.poll() is None:
+        cli.kill()
+        cli.communicate()
+
+
 def case_station(image):
     """Three ports, three printers each: one with RETRY verdicts, one removed in the middle of its
     update, one that comes back after it was updated. One whole record per attempt and nothing
@@ -874,6 +882,7 @@ def case_station(image):
     lines = [line_printer(work, "a", ["ZP-A1", "ZP-A2", "ZP-A3"], ["--fault-on", "2", "--retry-every", "5"]),
              line_printer(work, "b", ["ZP-B1", "ZP-B2", "ZP-B3"], ["--fault-on", "2", "--remove-at-block", "10"]),
              line_printer(work, "c", ["ZP-C1", "ZP-C2", "ZP-C1"])]
+    cli = None
     try:
         cli = station_cli(ARGS.v4_small_cli, work, lines, ["--count", "7"])
         out, err = cli.communicate(timeout=RUN_LIMIT)
@@ -900,6 +909,7 @@ def case_station(image):
         check(third["outcome"] == "never updated", "ZP-C1 again: %r" % third)
         check("PORT" in out and "FINISHED" in out, "no summary in %r" % out)
     finally:
+        end_station(cli)
         for p in lines:
             p.stop()
 
@@ -909,6 +919,7 @@ def case_station_killed(image):
     files; a station started again skips the printer the first one finished."""
     work = fresh_dir("station_killed")
     line = line_printer(work, "a", ["ZP-K1", "ZP-K2"], ["--baud", "38400"])
+    cli = None
     try:
         cli = station_cli(ARGS.v4_small_cli, work, [line], [])
         line.wait_printer(1, RUN_LIMIT, "off")
@@ -923,9 +934,11 @@ def case_station_killed(image):
         check([(r["serial_number"], r["outcome"]) for r in records] == [("ZP-K1", "finished")], "records %r" % records)
         check([l.split(";")[0] for l in log_lines(work)] == ["ZP-K1"], "production log %r" % log_lines(work))
     finally:
+        end_station(cli)
         line.stop()
 
     again = line_printer(work, "again", ["ZP-K1"])
+    cli = None
     try:
         cli = station_cli(ARGS.v4_small_cli, work, [again], [])
         deadline = time.monotonic() + RUN_LIMIT
@@ -939,6 +952,7 @@ def case_station_killed(image):
         check([(r["serial_number"], r["outcome"]) for r in records][1:] == [("ZP-K1", "skipped")], "records %r" % records)
         check(again.printers()[0]["attempts"] == 0, "the printer that came back was updated: %r" % again.printers())
     finally:
+        end_station(cli)
         again.stop()
 
 
@@ -949,6 +963,7 @@ def case_station_variant3(image):
         v3_image = f.read()
     work = fresh_dir("station_variant3")
     line = line_printer(work, "v3", ["V3-1", "V3-2"], V3_PRINTER)
+    cli = None
     try:
         cli = station_cli(ARGS.v3_cli, work, [line], ["--count", "2"])
         out, err = cli.communicate(timeout=RUN_LIMIT)
@@ -959,6 +974,7 @@ def case_station_variant3(image):
               [(None, "finished", len(v3_image))] * 2, "records %r" % records)
         check(log_lines(work) and len(log_lines(work)) == 2, "production log %r" % log_lines(work))
     finally:
+        end_station(cli)
         line.stop()
 
 
