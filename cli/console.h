@@ -79,6 +79,12 @@ inline constexpr std::size_t kReasonSize = 512;
 // or GetLastError), into dst (cap bytes, terminated).
 void open_failure_text(const char* name, long error, char* dst, std::size_t cap);
 
+// The reasons for a failed open of `name` that both systems give, into dst (cap bytes,
+// terminated); open_failure_text picks among them and the system's own.
+void no_such_device_text(const char* name, char* dst, std::size_t cap);
+void port_busy_text(const char* name, char* dst, std::size_t cap);
+void system_error_text(const char* name, long error, char* dst, std::size_t cap);
+
 #ifndef _WIN32
 // What a user refused a device can do about it, from the group that owns the device.
 enum class PermissionAdvice {

@@ -15,6 +15,18 @@ constexpr std::int64_t kStoppedClockStep = 1000000;
 constexpr std::chrono::milliseconds kReplyGrace{250};
 }  // namespace
 
+void no_such_device_text(const char* name, char* dst, std::size_t cap) {
+  std::snprintf(dst, cap, "No such device: %s.", name);
+}
+
+void port_busy_text(const char* name, char* dst, std::size_t cap) {
+  std::snprintf(dst, cap, "The port is busy: another program holds %s.", name);
+}
+
+void system_error_text(const char* name, long error, char* dst, std::size_t cap) {
+  std::snprintf(dst, cap, "System error %ld: %s.", error, name);
+}
+
 update::LocalTime ConsolePlatform::local_time() { return update::local_time_now(); }
 
 bool ConsolePlatform::append_file(const char* file_name, const char* data, std::size_t n, char* why,

@@ -341,11 +341,11 @@ void open_failure_text(const char* name, long error, char* dst, std::size_t cap)
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      std::snprintf(dst, cap, "No such device: %s.", name);
+      no_such_device_text(name, dst, cap);
       return;
     case EBUSY:
     case EWOULDBLOCK:
-      std::snprintf(dst, cap, "The port is busy: another program holds %s.", name);
+      port_busy_text(name, dst, cap);
       return;
     case EACCES:
     case EPERM:
@@ -361,7 +361,7 @@ void open_failure_text(const char* name, long error, char* dst, std::size_t cap)
       std::snprintf(dst, cap, "A folder, not a serial device: %s.", name);
       return;
     default:
-      std::snprintf(dst, cap, "System error %ld: %s.", error, name);
+      system_error_text(name, error, dst, cap);
       return;
   }
 }

@@ -163,15 +163,15 @@ void open_failure_text(const char* name, long error, char* dst, std::size_t cap)
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_BAD_UNIT:
-      std::snprintf(dst, cap, "No such device: %s.", name);
+      no_such_device_text(name, dst, cap);
       return;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
-      std::snprintf(dst, cap, "The port is busy: another program holds %s.", name);
+      port_busy_text(name, dst, cap);
       return;
     default:
-      std::snprintf(dst, cap, "System error %ld: %s.", error, name);
+      system_error_text(name, error, dst, cap);
       return;
   }
 }

@@ -1,6 +1,18 @@
 #include "cli/link.h"
 
+#include <cstdio>
+
 namespace cli {
+
+std::string latency_warning(const char* port, const LinkSetup& setup) {
+  if (setup.latency_timer_ms <= kLatencyWarnAboveMs) return "";
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "%s: warning: the USB serial adapter's latency timer is %d ms, and every block waits up to that "
+                "long for its verdict; %s",
+                port, static_cast<int>(setup.latency_timer_ms), latency_advice(port).c_str());
+  return text;
+}
 
 void Turnarounds::add(std::chrono::microseconds wait) {
   const std::int64_t us = wait.count() < 0 ? 0 : wait.count();

@@ -93,6 +93,10 @@ class WatchedPort final : public serial::Port {
 // lower it on this system; empty when there is nothing to warn of.
 std::string latency_warning(const char* port, const LinkSetup& setup);
 
+// The end of that warning: how to lower the latency timer of the adapter behind `port` on this
+// system (link_posix.cpp, link_win32.cpp).
+std::string latency_advice(const char* port);
+
 #ifdef _WIN32
 // The latency timer (ms) of the FTDI adapter behind the COM port `port` ("COM3" or "\\.\COM3"):
 // the driver keeps it as the LatencyTimer value in the "Device Parameters" key of the device

@@ -56,16 +56,10 @@ std::int32_t tty_latency_timer(const std::string& root, const std::string& tty) 
   return static_cast<std::int32_t>(ms);
 }
 
-std::string latency_warning(const char* port, const LinkSetup& setup) {
-  if (setup.latency_timer_ms <= kLatencyWarnAboveMs) return "";
+std::string latency_advice(const char* port) {
   const std::string dev = device_name(port);
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "%s: warning: the USB serial adapter's latency timer is %d ms, and every block waits up to that "
-                "long for its verdict; lower it to 1 ms as root (echo 1 > /sys/class/tty/%s/device/latency_timer) "
-                "or for good with a udev rule (README, Station set-up)",
-                port, static_cast<int>(setup.latency_timer_ms), dev.empty() ? "ttyUSB0" : dev.c_str());
-  return text;
+  return "lower it to 1 ms as root (echo 1 > /sys/class/tty/" + (dev.empty() ? std::string("ttyUSB0") : dev) +
+         "/device/latency_timer) or for good with a udev rule (README, Station set-up)";
 }
 
 }  // namespace cli

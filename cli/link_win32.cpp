@@ -65,15 +65,8 @@ std::int32_t ftdi_latency_timer(HKEY root, const char* bus_key, const char* port
   });
 }
 
-std::string latency_warning(const char* port, const LinkSetup& setup) {
-  if (setup.latency_timer_ms <= kLatencyWarnAboveMs) return "";
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "%s: warning: the USB serial adapter's latency timer is %d ms, and every block waits up to that "
-                "long for its verdict; lower it to 1 ms in Device Manager: the port's Properties, Port Settings, "
-                "Advanced, Latency Timer (msec)",
-                port, static_cast<int>(setup.latency_timer_ms));
-  return text;
+std::string latency_advice(const char*) {
+  return "lower it to 1 ms in Device Manager: the port's Properties, Port Settings, Advanced, Latency Timer (msec)";
 }
 
 }  // namespace cli

@@ -15,6 +15,7 @@
 #include "cli/output.h"
 #include "cli/result.h"
 #include "cli/station_records.h"
+#include "package/protocol_constants.h"
 #include "protocol/identify.h"
 #include "update/driver.h"
 #include "update/file_append.h"
@@ -26,7 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int32_t kQueryReplyTimeout = 1;  // seconds, as the update run's own query
 constexpr std::chrono::milliseconds kProbePause{200};   // between two queries of an armed port
 constexpr std::chrono::milliseconds kAdapterRetry{2000};  // between two opens of a missing adapter
 constexpr std::chrono::milliseconds kSlice{50};         // how often a pause looks at the stop
@@ -181,7 +181,7 @@ class Port {
       return Probe::kNoAdapter;
     }
     state_.stop_request = 0;
-    state_.reply_timeout = kQueryReplyTimeout;
+    state_.reply_timeout = package::kQueryReplyTimeout;  // as the update run's own query
     serial::Line line{*port, platform_->host(), state_.reply_timeout, state_.stop_request, state_.text};
     protocol::identification_query(line, record_, state_.serial_number);
     port->close();

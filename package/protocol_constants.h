@@ -1,5 +1,5 @@
 // The protocol constants kept beside the firmware package: the line speeds an operator can
-// choose, the reply timeout a program starts with, the printer's reply words and the variant-2
+// choose, the reply timeouts, the printer's reply words and the variant-2
 // wake-up sequence.
 #pragma once
 
@@ -14,7 +14,12 @@ inline constexpr std::uint32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200};
 inline constexpr std::size_t kSpeedCount = std::size(kSpeeds);
 inline constexpr std::uint32_t kDefaultSpeed = kSpeeds[0];
 
-inline constexpr std::int32_t kReplyTimeoutStart = 5;  // whole seconds
+// How long a reply is awaited, in whole seconds. The update run sets its own for each part:
+inline constexpr std::int32_t kQueryReplyTimeout = 1;      // the identification query, skipped quickly when unanswered
+inline constexpr std::int32_t kHandshakeReplyTimeout = 5;  // the entry handshake and the transfer's block replies
+inline constexpr std::int32_t kClosingReplyTimeout = 10;   // the printer's "WAIT" after the last block
+// The value a run's state starts with, before the run sets one of the above.
+inline constexpr std::int32_t kReplyTimeoutStart = kHandshakeReplyTimeout;
 inline constexpr std::size_t kReplyWordSlot = 12;
 inline constexpr std::size_t kReplyWordLimit = 20;  // longest prefix a reply word is matched on
 inline constexpr char kWordOk[kReplyWordSlot] = "OK";

@@ -1,6 +1,5 @@
-// Entry frames. The common and variant-3 frames are framed messages (STX, length byte 0x23 + D,
-// two command characters, D data bytes, two checksum characters, LF); the variant-2 frame has a
-// layout of its own with a decimal checksum and ETX.
+// Entry frames. The common and variant-3 frames are framed messages (protocol/framed_message.h);
+// the variant-2 frame has a layout of its own with a decimal checksum and ETX.
 #include "protocol/frames.h"
 
 #include <cstring>
@@ -10,15 +9,12 @@
 namespace protocol {
 namespace {
 
-constexpr std::uint8_t kStx = 0x02;
-constexpr std::uint8_t kEtx = 0x03;
-constexpr std::uint8_t kLf = 0x0A;
-constexpr std::uint8_t kNibbleBase = 0x30;  // a nibble goes out as 0x30..0x3F, never hex letters
-constexpr std::uint8_t kFieldSeparator = 0x3B;  // ';'
+using framed::kFrameHeaderSize;
+using framed::kLengthBase;
+using framed::kStx;
 
-// Framed message: the length byte counts the data bytes on top of this base.
-constexpr std::uint8_t kLengthBase = 0x23;
-constexpr std::size_t kHeaderSize = 4;  // STX, length byte, two command characters
+constexpr std::uint8_t kEtx = 0x03;
+constexpr std::uint8_t kFieldSeparator = 0x3B;  // ';'
 
 // Common entry frame: command "!-" with the access code as its data.
 constexpr std::uint8_t kCommonCommand[2] = {0x21, 0x2D};
@@ -37,35 +33,16 @@ constexpr std::uint8_t kVariant2Separator = 0x2F;  // '/'
 constexpr std::uint8_t kDigitBase = 0x30;  // '0'
 constexpr std::int32_t kVariant2FrameSize = 12;
 
-std::uint8_t xor_of(const std::uint8_t* p, std::size_t n) {
-  std::uint8_t v = 0;
-  for (std::size_t i = 0; i < n; ++i) v ^= p[i];
-  return v;
-}
-
-// Closes a framed message whose bytes [0, end) are written: checksum characters of the XOR of
-// bytes 1 .. end-1, then LF. Returns the frame's length.
-std::int32_t close_framed(std::uint8_t* buf, std::size_t end) {
-  checksum_chars(xor_of(buf + 1, end - 1), buf + end);
-  buf[end + 2] = kLf;
-  return static_cast<std::int32_t>(end + 3);
-}
-
 }  // namespace
-
-void checksum_chars(std::uint8_t v, std::uint8_t out[2]) {
-  out[0] = static_cast<std::uint8_t>((v >> 4) | kNibbleBase);
-  out[1] = static_cast<std::uint8_t>((v & 0x0F) | kNibbleBase);
-}
 
 std::int32_t build_common_frame(const package::Record& pkg, std::uint8_t* buf) {
   buf[0] = kStx;
   buf[1] = static_cast<std::uint8_t>(kLengthBase + package::kAccessCodeSize);
   buf[2] = kCommonCommand[0];
   buf[3] = kCommonCommand[1];
-  std::memcpy(buf + kHeaderSize, pkg.access_code, package::kAccessCodeSize);
-  const std::int32_t len = close_framed(buf, kHeaderSize + package::kAccessCodeSize);
-  static_assert(kHeaderSize + package::kAccessCodeSize + 3 == kCommonFrameSize);
+  std::memcpy(buf + kFrameHeaderSize, pkg.access_code, package::kAccessCodeSize);
+  const std::int32_t len = framed::close_framed(buf, kFrameHeaderSize + package::kAccessCodeSize);
+  static_assert(kFrameHeaderSize + package::kAccessCodeSize + framed::kFrameEndSize == kCommonFrameSize);
   return len;
 }
 
@@ -75,7 +52,7 @@ std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf)
   buf[1] = static_cast<std::uint8_t>(kLengthBase + (scrambled ? kVariant3ScrambledData : kVariant3PlainData));
   buf[2] = kVariant3Command[0];
   buf[3] = kVariant3Command[1];
-  std::size_t at = kHeaderSize;
+  std::size_t at = kFrameHeaderSize;
   std::memcpy(buf + at, kVariant3Prefix, sizeof kVariant3Prefix);
   at += sizeof kVariant3Prefix;
   std::memcpy(buf + at, pkg.access_code, package::kAccessCodeSize);
@@ -83,10 +60,10 @@ std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf)
   buf[at++] = kFieldSeparator;
   static_assert(sizeof kVariant3Prefix + package::kAccessCodeSize + 1 == kVariant3PlainData);
   if (scrambled) {
-    scramble(buf + kHeaderSize, kVariant3PlainData);
+    scramble(buf + kFrameHeaderSize, kVariant3PlainData);
     at += 2;  // the inner checksum characters the scrambler wrote
   }
-  return close_framed(buf, at);
+  return framed::close_framed(buf, at);
 }
 
 std::int32_t build_variant2_frame(const package::Record& pkg, std::uint8_t* buf) {

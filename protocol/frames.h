@@ -6,13 +6,13 @@
 #include <cstdint>
 
 #include "package/package.h"
+#include "protocol/framed_message.h"
 
 namespace protocol {
 
 inline constexpr std::size_t kLongestFrame = 22;  // a caller's buffer holds at least this
 
-// An 8-bit value as two characters: each nibble OR 0x30 ('0'..'9', ':'..'?'), high nibble first.
-void checksum_chars(std::uint8_t v, std::uint8_t out[2]);
+// checksum_chars, the checksum characters of every frame here, is in protocol/framed_message.h.
 
 std::int32_t build_common_frame(const package::Record& pkg, std::uint8_t* buf);    // 13
 std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf);  // 20 or 22

@@ -9,8 +9,8 @@
 namespace protocol {
 namespace {
 
-constexpr std::uint32_t kReplyStart = 4;  // STX, length byte, two status characters
-constexpr std::uint32_t kReplyEnd = 3;    // two checksum characters and LF
+using framed::kReplyEnd;    // two checksum characters and LF
+using framed::kReplyStart;  // STX, length byte, two status characters
 constexpr std::uint8_t kAccepted = 0x30;  // status '0' '0' at reply bytes 2 and 3
 constexpr std::uint8_t kAck = 0x06;
 constexpr std::uint8_t kProbe = 0x17;       // sent before a scrambled variant-3 frame

@@ -4,15 +4,18 @@
 
 #include <cstring>
 
+#include "protocol/framed_message.h"
+
 namespace protocol {
 namespace {
 
-// STX, length 0x23 (no data), command 0x42 0x60, checksum characters "01", LF.
-constexpr std::uint8_t kQuery[] = {0x02, 0x23, 0x42, 0x60, 0x30, 0x31, 0x0A};
-constexpr std::uint8_t kStx = 0x02;
-constexpr std::uint8_t kLengthBase = 0x23;  // length byte = 0x23 + number of data bytes
-constexpr std::uint32_t kReplyStart = 4;    // STX, length byte, two status characters
-constexpr std::uint32_t kReplyEnd = 3;      // two checksum characters and LF
+using framed::kLengthBase;
+using framed::kReplyEnd;
+using framed::kReplyStart;
+using framed::kStx;
+
+// The query: a framed message of command 0x42 0x60 and no data.
+constexpr auto kQuery = framed::command_frame(0x42, 0x60);
 constexpr char kSerialEnd = ';';
 constexpr char kUnsafeReplacement = '?';
 constexpr std::uint8_t kDel = 0x7F;
@@ -27,7 +30,7 @@ bool identification_query(serial::Line& line, const package::Record& pkg, char* 
   if (!has_query(pkg.variant)) return false;
 
   std::uint8_t reply[kQueryBufferSize] = {};
-  serial::drained_write(line, kQuery, sizeof kQuery);
+  serial::drained_write(line, kQuery.data(), static_cast<std::uint32_t>(kQuery.size()));
 
   if (serial::block_read(line, reply, kReplyStart) < static_cast<std::int32_t>(kReplyStart) || reply[0] != kStx)
     return false;

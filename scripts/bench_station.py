@@ -42,11 +42,14 @@ def run(cli, printer, pkg, work, ports):
     lines = []
     try:
         for i in range(ports):
-            serials = ",".join("ZP-BENCH-%d-%d" % (i, k) for k in range(PRINTERS_PER_PORT))
+            # Serial numbers of this run's own: a station skips a printer its production log
+            # already has.
+            serials = ",".join("ZP-B%d-%d-%d" % (ports, i, k) for k in range(PRINTERS_PER_PORT))
             lines.append(Printer(printer, work, "line%d" % i, ["--serials", serials, "--gap", str(int(GAP_S * 1000)),
                                                               "--baud", str(BAUD)] + pkg.printer_args()))
         args = [cli, "station", "--baud", str(BAUD), "--count", str(ports * PRINTERS_PER_PORT), "--json", "-",
-                "--results", os.path.join(work, "results-%d.ndjson" % ports)]
+                "--results", os.path.join(work, "results-%d.ndjson" % ports),
+                "--log", os.path.join(work, "sn_build-%d.txt" % ports)]
         for p in lines:
             args += ["--port", p.pty]
         t0 = time.monotonic()
@@ -85,7 +88,7 @@ def main():
     printer = os.path.join(build, "tools", "zorven-printer")
     cli = os.path.join(build, "cli", "zorven-cli")
     pkg = Package(os.path.join(build, "packages", "default.bin"))
-    limit = bench_update.wire_bytes(pkg, "ZP-BENCH-0-0") * bench_update.BITS_PER_BYTE / BAUD
+    limit = bench_update.wire_bytes(pkg, "ZP-B4-0-0") * bench_update.BITS_PER_BYTE / BAUD
     work = tempfile.mkdtemp(prefix="zorven-bench-station-")
     try:
         for ports in opts.ports or [4, 8]:

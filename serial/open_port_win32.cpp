@@ -61,11 +61,12 @@ HANDLE open_port(const Win32Api& api, const char* name, std::uint32_t speed) {
 
   COMMTIMEOUTS timeouts{};
   (void)api.get_comm_timeouts(h, &timeouts);
-  timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
-  timeouts.ReadTotalTimeoutMultiplier = kReadTotalTimeoutMultiplierMs;
-  timeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutConstantMs;
-  timeouts.WriteTotalTimeoutMultiplier = kWriteTotalTimeoutMultiplierMs;
-  timeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
+  // The port's fixed request time-outs (serial/port.h), with no per-byte part.
+  timeouts.ReadIntervalTimeout = kReadIntervalMs;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = kWriteTotalMs;
   (void)api.set_comm_timeouts(h, &timeouts);
   return h;
 }

@@ -1,5 +1,6 @@
 // The serial port on Linux: a termios file descriptor whose reads and writes keep the same
-// request time-outs as the Windows port (500 ms between bytes, 1000 ms per request).
+// request time-outs as the Windows port (kReadIntervalMs, kReadTotalMs and kWriteTotalMs of
+// serial/port.h), with poll() on a monotonic clock.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +8,6 @@
 #include "serial/port.h"
 
 namespace serial {
-
-// The request time-outs the Windows port is given, kept here with poll() on a monotonic clock.
-inline constexpr int kReadIntervalMs = 500;   // a read ends when more than this passes after a byte
-inline constexpr int kReadTotalMs = 1000;     // a read ends at the latest this long after it began
-inline constexpr int kWriteTotalMs = 1000;    // a write must be finished this long after it began
 
 class PosixPort final : public Port {
  public:

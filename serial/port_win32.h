@@ -15,14 +15,6 @@ inline constexpr char kDevicePathPrefix[] = "\\\\.\\";
 inline constexpr std::size_t kDevicePathSize = 12;
 static_assert(sizeof(kDevicePathPrefix) - 1 + kMaxPortNameLength + 1 == kDevicePathSize);
 
-// Port time-outs in milliseconds, fixed for every request. No per-byte part: a 528-byte block at
-// 9600 bits per second (0.55 s) fits the write limit.
-inline constexpr DWORD kReadIntervalTimeoutMs = 500;
-inline constexpr DWORD kReadTotalTimeoutMultiplierMs = 0;
-inline constexpr DWORD kReadTotalTimeoutConstantMs = 1000;
-inline constexpr DWORD kWriteTotalTimeoutMultiplierMs = 0;
-inline constexpr DWORD kWriteTotalTimeoutConstantMs = 1000;
-
 class Win32Port final : public Port {
  public:
   Win32Port() = default;

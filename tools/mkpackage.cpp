@@ -21,6 +21,7 @@
 
 #include "package/package.h"
 #include "package/sample_image.h"
+#include "tools/option_error.h"
 
 namespace {
 
@@ -99,10 +100,6 @@ bool decode_hex_text(const char* hex, std::string& out) {
   return true;
 }
 
-// CLI11 reports a missing value as "--name: 1 required TEXT missing"; the option is what precedes
-// the colon.
-std::string option_of(const std::string& what) { return what.substr(0, what.find(':')); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,7 +126,7 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ArgumentMismatch& e) {
     std::fputs(kUsage, stderr);
-    return fail("missing value after ", option_of(e.what()).c_str());
+    return fail("missing value after ", tools::option_of(e.what()).c_str());
   } catch (const CLI::ParseError& e) {
     std::fputs(kUsage, stderr);
     return fail(e.what());

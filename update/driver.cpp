@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "package/protocol_constants.h"
 #include "protocol/handshake.h"
 #include "protocol/identify.h"
 #include "update/operator_text.h"
@@ -15,8 +16,6 @@ namespace update {
 
 namespace {
 
-constexpr std::int32_t kQueryReplyTimeout = 1;      // seconds; the query is skipped quickly when unanswered
-constexpr std::int32_t kHandshakeReplyTimeout = 5;  // seconds, also for the transfer's block replies
 constexpr std::size_t kDumpLineSize = 1016;
 constexpr std::size_t kDumpEntrySize = 5;  // "0x" + two hex digits + space
 // Whole entries that fit the dump line with its terminator; a longer count is dumped this far.
@@ -91,7 +90,7 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
   // The serial number only goes into the production log; a printer that does not answer is
   // still updated, with an empty serial number.
   const std::int32_t saved_timeout = state.reply_timeout;
-  state.reply_timeout = kQueryReplyTimeout;
+  state.reply_timeout = package::kQueryReplyTimeout;
   protocol::identification_query(line, pkg, state.serial_number);
   state.reply_timeout = saved_timeout;
   // A stop that arrived during the query ends the run at the handshake that follows; it belongs
@@ -99,7 +98,7 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
   const bool stopped_in_query = state.stop_request != 0;
 
   observer.after_query();
-  state.reply_timeout = kHandshakeReplyTimeout;
+  state.reply_timeout = package::kHandshakeReplyTimeout;
   observer.before_transfer();
 
   std::uint8_t reply[serial::kReplyBufferSize] = {};

@@ -13,8 +13,7 @@ namespace update {
 
 namespace {
 
-constexpr std::int32_t kClosingReplyTimeout = 10;  // seconds the printer may take before "WAIT"
-constexpr std::uint32_t kProgressMax = 100;        // the progress bar's default range is 0..100
+constexpr std::uint32_t kProgressMax = 100;  // the progress bar's default range is 0..100
 constexpr std::size_t kCrcBytes = 2;
 
 constexpr char kLogErrorSending[] = "Error sending data.";
@@ -155,7 +154,7 @@ Outcome transfer_image(serial::Line& line, RunState& state, const package::Recor
     return Outcome::kStopped;
   }
 
-  state.reply_timeout = kClosingReplyTimeout;
+  state.reply_timeout = package::kClosingReplyTimeout;
   got = serial::line_read(line, reply, serial::kReplyBufferSize);
   if (begins_with(reply, got, package::kWordWait)) {
     observer.log_line(package::kWordWait);

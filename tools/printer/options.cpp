@@ -9,6 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/option_error.h"
+
 namespace printer {
 
 const char kUsage[] =
@@ -124,10 +126,6 @@ bool parse_stage(const std::string& s, StagePoint& out) {
   return false;
 }
 
-// CLI11 reports a missing value as "--name: 1 required TEXT missing"; the option is what precedes
-// the colon.
-std::string option_of(const std::string& what) { return what.substr(0, what.find(':')); }
-
 }  // namespace
 
 std::string parse_options(int argc, const char* const* argv, Options& o, bool& help) {
@@ -187,7 +185,7 @@ std::string parse_options(int argc, const char* const* argv, Options& o, bool& h
   try {
     app.parse(argc, argv);
   } catch (const CLI::ArgumentMismatch& e) {
-    return "missing value after " + option_of(e.what());
+    return "missing value after " + tools::option_of(e.what());
   } catch (const CLI::ParseError& e) {
     return e.what();
   }
