@@ -262,6 +262,16 @@ std::string speeds_text() {
   return s;
 }
 
+// --port, required, once for each port.
+void add_port_option(CLI::App* command, std::vector<std::string>& ports, const char* help) {
+  command->add_option("--port", ports, help)
+      ->required()
+      ->type_name("PORT")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
 // A speed of the speed table, told in words when it is not one.
 CLI::Validator speed_validator() {
   return CLI::Validator(
@@ -297,12 +307,7 @@ int main(int argc, char** argv) {
   std::string help_topic;
 
   CLI::App* update = app.add_subcommand("update", "Update the printer on each port, all at once");
-  update->add_option("--port", ports, "Serial port: a device path (/dev/ttyUSB0) or a COM name (COM3); repeat for more")
-      ->required()
-      ->type_name("PORT")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_port_option(update, ports, "Serial port: a device path (/dev/ttyUSB0) or a COM name (COM3); repeat for more");
   update->add_option("--baud", baud, "Line speed in bits per second: " + speeds_text())
       ->type_name("N")
       ->check(speed_validator())
@@ -335,12 +340,7 @@ int main(int argc, char** argv) {
   std::uint32_t station_idle = 0;
   std::string station_json;
   CLI::App* station = app.add_subcommand("station", "Keep every port armed: update each printer that appears, once");
-  station->add_option("--port", station_ports, "Serial port; repeat for more (best the /dev/serial/by-id names)")
-      ->required()
-      ->type_name("PORT")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_port_option(station, station_ports, "Serial port; repeat for more (best the /dev/serial/by-id names)");
   station->add_option("--baud", station_baud, "Line speed in bits per second: " + speeds_text())
       ->type_name("N")
       ->check(speed_validator())

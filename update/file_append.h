@@ -31,4 +31,14 @@ bool can_append(const char* name, char* why, std::size_t why_cap);
 // The local date and time now.
 LocalTime local_time_now();
 
+// What each platform supplies to the append above (file_append.cpp holds its attempts).
+namespace platform_append {
+// One attempt: 0 when the whole line is in the file, else the system's error code; `partial`
+// when part of the line went in, which a second attempt would only repeat.
+long append_once(const char* name, const char* data, std::size_t n, bool durable, bool& partial);
+// The system's error code in plain words.
+void reason_text(long error, char* why, std::size_t cap);
+void pause_ms(int ms);
+}  // namespace platform_append
+
 }  // namespace update

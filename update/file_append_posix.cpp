@@ -22,7 +22,7 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the process's umask
 
-void reason_text(int error, char* why, std::size_t cap) {
+void reason_words(int error, char* why, std::size_t cap) {
   if (cap == 0) return;
   switch (error) {
     case ENOENT:
@@ -63,7 +63,7 @@ int open_for_append(const char* name) {
 
 // One attempt: 0 when the whole line is in the file, else the error; `partial` when part of the
 // line went in, which a second attempt would only repeat.
-int append_once(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
+int append_attempt(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
   const int fd = open_for_append(name);
   if (fd < 0) return errno;
   int locked;
@@ -92,39 +92,28 @@ int append_once(const char* name, const char* data, std::size_t n, bool durable,
   return error;
 }
 
+}  // namespace
+
+namespace platform_append {
+
+long append_once(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
+  return append_attempt(name, data, n, durable, partial);
+}
+
+void reason_text(long error, char* why, std::size_t cap) { reason_words(static_cast<int>(error), why, cap); }
+
 void pause_ms(int ms) {
   timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
   while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
   }
 }
 
-bool append_with_attempts(const char* name, const char* data, std::size_t n, bool durable, char* why,
-                          std::size_t why_cap) {
-  int error = 0;
-  bool partial = false;
-  for (int attempt = 0; attempt < kAppendAttempts && !partial; ++attempt) {
-    if (attempt > 0) pause_ms(kAppendPauseMs);
-    error = append_once(name, data, n, durable, partial);
-    if (error == 0) return true;
-  }
-  reason_text(error, why, why_cap);
-  return false;
-}
-
-}  // namespace
-
-bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
-  return append_with_attempts(name, data, n, false, why, why_cap);
-}
-
-bool append_file_durable(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
-  return append_with_attempts(name, data, n, true, why, why_cap);
-}
+}  // namespace platform_append
 
 bool can_append(const char* name, char* why, std::size_t why_cap) {
   const int fd = open_for_append(name);
   if (fd < 0) {
-    reason_text(errno, why, why_cap);
+    reason_words(errno, why, why_cap);
     return false;
   }
   ::close(fd);

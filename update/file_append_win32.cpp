@@ -22,7 +22,7 @@ constexpr char kAppendMutexName[] = "Local\\Zorven.ProductionLogAppend";
 // appended without it rather than lost.
 constexpr DWORD kAppendMutexWaitMs = 10000;
 
-void reason_text(DWORD error, char* why, std::size_t cap) {
+void reason_words(DWORD error, char* why, std::size_t cap) {
   if (cap == 0) return;
   switch (error) {
     case ERROR_SHARING_VIOLATION:
@@ -82,33 +82,24 @@ DWORD append_serialised(const char* name, const char* data, std::size_t n, bool 
   return error;
 }
 
-bool append_with_attempts(const char* name, const char* data, std::size_t n, bool durable, char* why,
-                          std::size_t why_cap) {
-  DWORD error = 0;
-  bool partial = false;
-  for (int attempt = 0; attempt < kAppendAttempts && !partial; ++attempt) {
-    if (attempt > 0) Sleep(kAppendPauseMs);
-    error = append_serialised(name, data, n, durable, partial);
-    if (error == 0) return true;
-  }
-  reason_text(error, why, why_cap);
-  return false;
-}
-
 }  // namespace
 
-bool append_file(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
-  return append_with_attempts(name, data, n, false, why, why_cap);
+namespace platform_append {
+
+long append_once(const char* name, const char* data, std::size_t n, bool durable, bool& partial) {
+  return static_cast<long>(append_serialised(name, data, n, durable, partial));
 }
 
-bool append_file_durable(const char* name, const char* data, std::size_t n, char* why, std::size_t why_cap) {
-  return append_with_attempts(name, data, n, true, why, why_cap);
-}
+void reason_text(long error, char* why, std::size_t cap) { reason_words(static_cast<DWORD>(error), why, cap); }
+
+void pause_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+}  // namespace platform_append
 
 bool can_append(const char* name, char* why, std::size_t why_cap) {
   HANDLE h = open_for_append(name);
   if (h == INVALID_HANDLE_VALUE) {
-    reason_text(GetLastError(), why, why_cap);
+    reason_words(GetLastError(), why, why_cap);
     return false;
   }
   CloseHandle(h);
