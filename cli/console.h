@@ -14,7 +14,7 @@
 
 #include "cli/link.h"
 #include "update/platform.h"
-#include "update/run_state.h"
+#include "update/run.h"
 
 namespace cli {
 

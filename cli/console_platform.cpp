@@ -40,8 +40,7 @@ void ConsolePlatform::open_failure(char* dst, std::size_t cap) {
 
 bool ConsolePlatform::take_stop() {
   if (!stop_requested()) return false;
-  state_.run_active = 0;
-  state_.stop_request = 1;
+  update::request_stop(state_);
   if (!stop_seen_) {
     stop_seen_ = true;
     stop_seen_at_ = std::chrono::steady_clock::now();

@@ -187,7 +187,7 @@ void show_final_lines(cli::Output& out, const std::vector<cli::PortResult>& resu
   }
 }
 
-int update_ports(const cli::RunRequest& request, const std::string& json_path) {
+int update_ports(const cli::UpdateRequest& request, const std::string& json_path) {
   const package::Record& pkg = package::embedded();
   if (!package::is_present(pkg)) {
     complain(update::kNoPackageText);
@@ -203,7 +203,7 @@ int update_ports(const cli::RunRequest& request, const std::string& json_path) {
   if (!json_path.empty() && !write_json(json_path, results, request.log_file)) {
     complain("cannot write the --json file " + json_path);
     bool updated = false;
-    for (const cli::PortResult& r : results) updated = updated || r.outcome == cli::Outcome::kFinished;
+    for (const cli::PortResult& r : results) updated = updated || r.status() == cli::PortStatus::kFinished;
     if (updated) status = kExitNotRecorded;
     else if (status == kExitFinished) status = kExitFailed;
   }
@@ -382,7 +382,7 @@ int main(int argc, char** argv) {
   if (*update) {
     std::vector<std::string> devices;
     if (!resolve_ports(ports, devices)) return kExitUsage;
-    cli::RunRequest request{ports, devices, baud, log_file};
+    cli::UpdateRequest request{ports, devices, baud, log_file};
     return update_ports(request, json_path);
   }
   if (*station) {

@@ -77,8 +77,8 @@ nlohmann::ordered_json link_json(const PortResult& r) {
 std::string final_line(const PortResult& r, std::size_t port_width) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", r.seconds);
-  std::string line = padded(r.port, port_width) + "  " + padded(outcome_name(r.outcome), kOutcomeWidth) + "  " +
-                     (r.serial_number.empty() ? "-" : r.serial_number) + "  " + seconds;
+  std::string line = padded(r.port, port_width) + "  " + padded(status_name(r.status()), kOutcomeWidth) + "  " +
+                     (r.serial_number()[0] == '\0' ? std::string("-") : std::string(r.serial_number())) + "  " + seconds;
   const std::string why = failure_words(r.run.failure);
   if (!why.empty()) line += "  " + why;
   if (not_recorded(r)) line += std::string("  production log not written (") + r.run.production_log.reason + ")";
@@ -86,7 +86,7 @@ std::string final_line(const PortResult& r, std::size_t port_width) {
 }
 
 std::string serial_warning(const PortResult& r) {
-  if (r.outcome != Outcome::kFinished || !r.serial_number.empty()) return "";
+  if (r.status() != PortStatus::kFinished || r.serial_number()[0] != '\0') return "";
   return r.port + ": warning: the printer gave no serial number; its production log line has an empty serial field";
 }
 
@@ -94,15 +94,15 @@ nlohmann::ordered_json port_json(const PortResult& r, const std::string& product
   nlohmann::ordered_json j;
   j["port"] = r.port;
   j["device"] = r.device;
-  j["serial_number"] = r.serial_number;
-  j["outcome"] = outcome_name(r.outcome);
+  j["serial_number"] = r.serial_number();
+  j["outcome"] = status_name(r.status());
   j["failure"] = failure_json(r.run.failure);
   j["production_log"] = production_log_json(r.run.production_log, production_log);
   j["log"] = r.log;
   if (r.log_dropped != 0) j["log_lines_dropped"] = r.log_dropped;
   if (r.run.failure.cause == update::Cause::kNotOpened) j["error"] = r.run.failure.reason;
   j["seconds"] = r.seconds;
-  j["bytes_acknowledged"] = r.bytes_acknowledged;
+  j["bytes_acknowledged"] = r.run.bytes_acknowledged;
   j["link"] = link_json(r);
   return j;
 }
@@ -111,7 +111,7 @@ int exit_status(const std::vector<PortResult>& results, bool stopped) {
   bool failed = false;
   for (const PortResult& r : results) {
     if (not_recorded(r)) return kExitNotRecorded;
-    if (r.outcome != Outcome::kFinished) failed = true;
+    if (r.status() != PortStatus::kFinished) failed = true;
   }
   if (stopped) return kExitStopped;
   return failed ? kExitFailed : kExitFinished;

@@ -7,19 +7,17 @@
 #include <thread>
 
 #include "cli/console.h"
-#include "cli/console_ops.h"
-#include "update/driver.h"
-#include "update/run_state.h"
+#include "cli/console_observer.h"
+#include "update/run.h"
 
 namespace cli {
 
 namespace {
 
-// Everything one run touches. The run changes its record (the variant-3 retry clears the scramble
-// flag for one frame), so every run has a copy of its own.
+// Everything one run touches but the package record, which every run only reads.
 struct PortRun {
   PortRun(const package::Record& pkg, const std::string& port_name, std::size_t index, bool prefixed,
-          const RunRequest& request, Output& out)
+          const UpdateRequest& request, Output& out)
       : record(pkg),
         port(port_name),
         prefix(prefixed ? port_name + ": " : std::string()),
@@ -29,13 +27,12 @@ struct PortRun {
 
   void run() {
     const auto start = std::chrono::steady_clock::now();
-    state.run_active = 1;  // as the dialog's START sets it
-    outcome = update::run_update(request, observer, *platform, state, record);
-    state.run_active = 0;
+    result = update::run_update(request, observer, *platform, state, record);
+    observer.run_over(result);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
-  package::Record record;
+  const package::Record& record;
   update::RunState state;
   LogStore log;
   LinkRecord link;
@@ -44,13 +41,33 @@ struct PortRun {
   std::unique_ptr<ConsolePlatform> platform;
   ConsoleObserver observer;
   const update::RunRequest request;
-  update::Outcome outcome = update::Outcome::kPortNotOpened;
+  update::RunResult result;
   double seconds = 0;
 };
 
 }  // namespace
 
-std::vector<PortResult> run_ports(const RunRequest& request, const package::Record& pkg, Output& out) {
+PortResult port_result(const std::string& port, const std::string& device, const update::RunResult& run,
+                       const LinkRecord& link, const LogStore& log, double seconds) {
+  PortResult r;
+  r.port = port;
+  r.device = device;
+  r.run = run;
+  log.each([&r](const char* line) { r.log.emplace_back(line); });
+  r.log_dropped = log.dropped();
+  r.seconds = seconds;
+  r.link = link.setup;
+  r.retries = link.retries;
+  const Turnarounds& t = link.turnarounds;
+  r.verdicts = t.count();
+  r.blocks_acknowledged = r.verdicts - r.retries;
+  r.turnaround_median_ms = t.percentile_ms(50);
+  r.turnaround_p95_ms = t.percentile_ms(95);
+  r.turnaround_max_ms = t.max_ms();
+  return r;
+}
+
+std::vector<PortResult> run_ports(const UpdateRequest& request, const package::Record& pkg, Output& out) {
   const bool prefixed = request.ports.size() > 1;
   std::vector<std::unique_ptr<PortRun>> runs;
   for (std::size_t i = 0; i < request.ports.size(); ++i) {
@@ -88,26 +105,10 @@ std::vector<PortResult> run_ports(const RunRequest& request, const package::Reco
   for (std::thread& t : threads) t.join();
 
   std::vector<PortResult> results;
-  for (const auto& r : runs) {
-    PortResult res;
-    res.port = r->port;
-    res.device = request.devices.size() > results.size() ? request.devices[results.size()] : r->port;
-    res.serial_number = r->state.serial_number;
-    res.outcome = console_outcome(r->outcome);
-    res.run = r->observer.result();
-    r->log.each([&res](const char* line) { res.log.emplace_back(line); });
-    res.log_dropped = r->log.dropped();
-    res.seconds = r->seconds;
-    res.bytes_acknowledged = r->state.bytes_acknowledged;
-    res.link = r->link.setup;
-    res.retries = r->link.retries;
-    res.blocks_acknowledged = r->link.turnarounds.count() - r->link.retries;
-    const Turnarounds& t = r->link.turnarounds;
-    res.verdicts = t.count();
-    res.turnaround_median_ms = t.percentile_ms(50);
-    res.turnaround_p95_ms = t.percentile_ms(95);
-    res.turnaround_max_ms = t.max_ms();
-    results.push_back(std::move(res));
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const PortRun& r = *runs[i];
+    const std::string& device = i < request.devices.size() ? request.devices[i] : r.port;
+    results.push_back(port_result(r.port, device, r.result, r.link, r.log, r.seconds));
   }
   return results;
 }

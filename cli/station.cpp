@@ -11,13 +11,13 @@
 #include <thread>
 
 #include "cli/console.h"
-#include "cli/console_ops.h"
+#include "cli/console_observer.h"
 #include "cli/output.h"
 #include "cli/result.h"
 #include "cli/station_records.h"
 #include "package/protocol_constants.h"
 #include "protocol/identify.h"
-#include "update/driver.h"
+#include "update/run.h"
 #include "update/file_append.h"
 #include "update/operator_text.h"
 
@@ -137,14 +137,14 @@ class Station {
 class Port {
  public:
   Port(Station& station, std::size_t index, const std::string& name, const std::string& device)
-      : station_(station), index_(index), name_(name), device_(device), record_(station.pkg),
+      : station_(station), index_(index), name_(name), device_(device),
         platform_(make_platform(state_, link_)) {}
 
   void run() {
     std::string serial;  // a printer found while the last one was awaited to go
     while (!station_.should_end()) {
       if (serial.empty()) {
-        if (protocol::has_query(record_.variant)) {
+        if (protocol::has_query(station_.pkg.variant)) {
           serial = wait_for_printer();
           if (serial.empty()) continue;
         } else {
@@ -183,7 +183,7 @@ class Port {
     state_.stop_request = 0;
     state_.reply_timeout = package::kQueryReplyTimeout;  // as the update run's own query
     serial::Line line{*port, platform_->host(), state_.reply_timeout, state_.stop_request, state_.text};
-    protocol::identification_query(line, record_, state_.serial_number);
+    protocol::identification_query(line, station_.pkg, state_.serial_number);
     port->close();
     serial = state_.serial_number;
     return serial.empty() ? Probe::kNobody : Probe::kPrinter;
@@ -252,7 +252,7 @@ class Port {
     a.device = device_;
     a.serial_number = serial;
     a.started = utc_now();
-    a.version = package::version_text(record_);
+    a.version = package::version_text(station_.pkg);
     a.image_sha256 = station_.request.image_sha256;
     a.production_log = station_.request.log_file;
     return a;
@@ -274,41 +274,26 @@ class Port {
   PortResult run_update(Attempt&) {
     log_.clear();
     link_.reset();
-    ConsoleObserver observer(station_.out, index_ + 1, name_.c_str(), "", package::image_length(record_), log_, link_,
-                             false);
+    ConsoleObserver observer(station_.out, index_ + 1, name_.c_str(), "", package::image_length(station_.pkg), log_,
+                             link_, false);
     const update::RunRequest request{name_.c_str(), station_.request.speed, station_.request.log_file.c_str()};
     const Clock::time_point start = Clock::now();
-    state_.run_active = 1;
-    update::run_update(request, observer, *platform_, state_, record_);
-    state_.run_active = 0;
-    PortResult r;
-    r.port = name_;
-    r.device = device_;
-    r.run = observer.result();
-    r.outcome = console_outcome(r.run.outcome);
-    r.serial_number = state_.serial_number;
-    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    r.bytes_acknowledged = state_.bytes_acknowledged;
-    r.link = link_.setup;
-    r.retries = link_.retries;
-    r.verdicts = link_.turnarounds.count();
-    r.blocks_acknowledged = r.verdicts - r.retries;
-    r.turnaround_median_ms = link_.turnarounds.percentile_ms(50);
-    r.turnaround_p95_ms = link_.turnarounds.percentile_ms(95);
-    r.turnaround_max_ms = link_.turnarounds.max_ms();
-    return r;
+    const update::RunResult run = update::run_update(request, observer, *platform_, state_, station_.pkg);
+    observer.run_over(run);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return port_result(name_, device_, run, link_, log_, seconds);
   }
 
   // Records the attempt and tells the operator how it ended.
   void finish_attempt(Attempt& a, const PortResult& r) {
     a.ended = utc_now();
-    a.outcome = outcome_name(r.outcome);
-    if (a.serial_number.empty()) a.serial_number = r.serial_number;
+    a.outcome = status_name(r.status());
+    if (a.serial_number.empty()) a.serial_number = r.serial_number();
     a.run = &r;
     station_.record(a);
     const std::string shown = a.serial_number.empty() ? std::string("printer") : a.serial_number;
     std::string text;
-    if (r.outcome == Outcome::kFinished) {
+    if (r.status() == PortStatus::kFinished) {
       ++finished;
       station_.guard.note(a.serial_number, a.ended);
       station_.finished_one();
@@ -318,13 +303,13 @@ class Port {
         text += std::string(", production log not written (") + r.run.production_log.reason + ")";
       }
     } else {
-      if (r.outcome == Outcome::kFailed) {
+      if (r.status() == PortStatus::kFailed) {
         ++failed;
         station_.failed_total.fetch_add(1);
       }
       char words[update::kFailureTextSize];
       update::describe_failure(r.run.failure, words, sizeof words);
-      text = std::string(outcome_name(r.outcome)) + " " + shown + ": " + words;
+      text = std::string(status_name(r.status())) + " " + shown + ": " + words;
     }
     station_.event(name_, a.outcome, a.serial_number, text);
     show(text);
@@ -350,7 +335,7 @@ class Port {
     Presence presence(serial);
     bool asked_to_remove = false;
     while (!station_.should_end()) {
-      if (!protocol::has_query(record_.variant)) return "";
+      if (!protocol::has_query(station_.pkg.variant)) return "";
       std::string answer;
       if (probe(answer) == Probe::kNoAdapter) return "";
       switch (presence.answer(answer)) {
@@ -389,7 +374,6 @@ class Port {
   const std::size_t index_;
   const std::string name_;
   const std::string device_;
-  package::Record record_;  // the variant-3 retry writes its scramble flag
   update::RunState state_;
   LogStore log_;
   LinkRecord link_;

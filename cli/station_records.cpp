@@ -120,7 +120,7 @@ nlohmann::ordered_json attempt_json(const Attempt& a) {
   if (a.run != nullptr) {
     const PortResult& r = *a.run;
     j["failure"] = failure_json(r.run.failure);
-    j["bytes_acknowledged"] = r.bytes_acknowledged;
+    j["bytes_acknowledged"] = r.run.bytes_acknowledged;
     j["blocks_acknowledged"] = r.blocks_acknowledged;
     j["retries"] = r.retries;
     j["link"] = link_json(r);

@@ -18,8 +18,6 @@ inline constexpr std::uint32_t kDefaultSpeed = kSpeeds[0];
 inline constexpr std::int32_t kQueryReplyTimeout = 1;      // the identification query, skipped quickly when unanswered
 inline constexpr std::int32_t kHandshakeReplyTimeout = 5;  // the entry handshake and the transfer's block replies
 inline constexpr std::int32_t kClosingReplyTimeout = 10;   // the printer's "WAIT" after the last block
-// The value a run's state starts with, before the run sets one of the above.
-inline constexpr std::int32_t kReplyTimeoutStart = kHandshakeReplyTimeout;
 inline constexpr std::size_t kReplyWordSlot = 12;
 inline constexpr std::size_t kReplyWordLimit = 20;  // longest prefix a reply word is matched on
 inline constexpr char kWordOk[kReplyWordSlot] = "OK";

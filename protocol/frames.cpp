@@ -46,8 +46,10 @@ std::int32_t build_common_frame(const package::Record& pkg, std::uint8_t* buf) {
   return len;
 }
 
-std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf) {
-  const bool scrambled = pkg.scramble_flag != 0;  // read once: the length byte and the body agree
+namespace {
+
+// The variant-3 frame in the given form; the length byte and the body agree on it.
+std::int32_t variant3_frame(const package::Record& pkg, bool scrambled, std::uint8_t* buf) {
   buf[0] = kStx;
   buf[1] = static_cast<std::uint8_t>(kLengthBase + (scrambled ? kVariant3ScrambledData : kVariant3PlainData));
   buf[2] = kVariant3Command[0];
@@ -64,6 +66,16 @@ std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf)
     at += 2;  // the inner checksum characters the scrambler wrote
   }
   return framed::close_framed(buf, at);
+}
+
+}  // namespace
+
+std::int32_t build_variant3_frame(const package::Record& pkg, std::uint8_t* buf) {
+  return variant3_frame(pkg, pkg.scramble_flag != 0, buf);
+}
+
+std::int32_t build_plain_variant3_frame(const package::Record& pkg, std::uint8_t* buf) {
+  return variant3_frame(pkg, false, buf);
 }
 
 std::int32_t build_variant2_frame(const package::Record& pkg, std::uint8_t* buf) {

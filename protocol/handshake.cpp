@@ -58,7 +58,7 @@ bool variant2_handshake(serial::Line& line, const package::Record& pkg, std::uin
   return true;
 }
 
-bool variant3_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
+bool variant3_handshake(serial::Line& line, const package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
   if (pkg.scramble_flag != 0) {
     work[0] = kProbe;
     send(line, work, 1);
@@ -81,13 +81,7 @@ bool variant3_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* 
 
   // Refused: read the rest of that reply and try once more with the plain frame, without probe.
   serial::block_read(line, work, kReplyEnd);
-  // The builder takes its form from the flag, so the flag is cleared for this one frame and then
-  // put back, so that the next run behaves as the package says.
-  const std::uint32_t flag = pkg.scramble_flag;
-  pkg.scramble_flag = 0;
-  const std::int32_t plain = build_variant3_frame(pkg, work);
-  pkg.scramble_flag = flag;
-  send(line, work, plain);
+  send(line, work, build_plain_variant3_frame(pkg, work));
   const std::int32_t retry = serial::block_read(line, work, kReplyStart);
   const bool ok = reply_start_complete(retry) && accepted(work);
   reply_count = serial::block_read(line, work, kReplyEnd);
@@ -96,7 +90,7 @@ bool variant3_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* 
 
 }  // namespace
 
-bool entry_handshake(serial::Line& line, package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
+bool entry_handshake(serial::Line& line, const package::Record& pkg, std::uint8_t* work, std::int32_t& reply_count) {
   reply_count = 0;
   switch (pkg.variant) {
     case 0:

@@ -17,7 +17,7 @@ void DialogObserver::before_transfer() {
   ops_.repaint_log();
 }
 
-void DialogObserver::at_end(const update::RunResult& result) {
+void DialogObserver::run_over(const update::RunResult& result) {
   if (result.outcome == update::Outcome::kPortNotOpened) {
     // The focus was never taken away; the box is the dialog's own.
     ops_.error_box(update::kPortErrorText);

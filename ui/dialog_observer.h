@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "ui/dialog_ops.h"
-#include "update/run_observer.h"
+#include "update/run.h"
 
 namespace ui {
 
@@ -22,7 +22,9 @@ class DialogObserver final : public update::RunObserver {
   void after_query() override;
   void before_transfer() override;
   void printer_turning_off() override { ops_.repaint_log(); }
-  void at_end(const update::RunResult& result) override;
+  // The run has returned: the error box when the port could not be opened, else the focus back;
+  // then the controls again.
+  void run_over(const update::RunResult& result);
 
  private:
   DialogOps& ops_;

@@ -17,10 +17,9 @@
 #include "ui/resource.h"
 #include "ui/run_win32.h"
 #include "ui/settings_win32.h"
-#include "update/driver.h"
+#include "update/run.h"
 #include "update/operator_text.h"
 #include "update/production_log.h"
-#include "update/run_state.h"
 
 namespace ui {
 
@@ -165,39 +164,33 @@ void save_settings(HWND dialog) {
   write_setting(windows_settings_store(), kSpeedKey, speed);
 }
 
-void request_stop() {
-  g_state.run_active = 0;
-  g_state.stop_request = 1;
-}
-
 void on_start(HWND dialog) {
   // While a run is under way the button means STOP, also after an earlier STOP or Cancel has
   // already cleared the run-active flag: there is only ever one run.
-  if (g_state.run_active != 0 || g_inside_run) {
-    request_stop();
+  if (g_inside_run) {
+    update::request_stop(g_state);
     return;
   }
-  package::Record& pkg = package::embedded();
+  const package::Record& pkg = package::embedded();
   if (!package::is_present(pkg)) {
     MessageBoxA(dialog, update::kNoPackageText, nullptr, kErrorBoxStyle);
     EndDialog(dialog, kResultFatal);
     return;
   }
-  g_state.run_active = 1;
   save_settings(dialog);
   // The port name stays in the text buffer until the run has opened the port.
   const update::RunRequest request{read_port_text(dialog), chosen_speed(dialog), update::kProductionLogFile};
   g_inside_run = true;
-  const update::Outcome outcome = run_update_from_dialog(request, g_observer, windows_platform(), g_state, pkg);
+  const update::RunResult result = run_update_from_dialog(request, g_observer, windows_platform(), g_state, pkg);
+  g_observer.run_over(result);  // its error box is shown while START still means STOP
   g_inside_run = false;
-  g_state.run_active = 0;
-  if (outcome == update::Outcome::kPortNotOpened) EndDialog(dialog, kResultFatal);
+  if (result.outcome == update::Outcome::kPortNotOpened) EndDialog(dialog, kResultFatal);
 }
 
 // The run, if one is under way, stops before its next block; the dialog closes once the run has
 // returned to the dialog's own message loop.
 void on_cancel(HWND dialog) {
-  g_state.run_active = 0;
+  update::request_cancel(g_state);
   EndDialog(dialog, kResultClosed);
 }
 

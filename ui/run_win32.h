@@ -4,14 +4,13 @@
 #pragma once
 
 #include "package/package.h"
-#include "update/driver.h"
+#include "update/run.h"
 #include "update/platform.h"
-#include "update/run_observer.h"
-#include "update/run_state.h"
 
 namespace ui {
 
-update::Outcome run_update_from_dialog(const update::RunRequest& request, update::RunObserver& observer,
-                                       update::Platform& platform, update::RunState& state, package::Record& pkg);
+update::RunResult run_update_from_dialog(const update::RunRequest& request, update::RunObserver& observer,
+                                         update::Platform& platform, update::RunState& state,
+                                         const package::Record& pkg);
 
 }  // namespace ui

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "update/platform.h"
-#include "update/run_observer.h"
+#include "update/run.h"
 
 namespace update {
 

@@ -6,7 +6,7 @@
 
 #include "package/package.h"
 #include "update/platform.h"
-#include "update/run_state.h"
+#include "update/run.h"
 
 namespace update {
 

@@ -7,8 +7,7 @@
 
 #include "package/package.h"
 #include "serial/timed_io.h"
-#include "update/run_observer.h"
-#include "update/run_state.h"
+#include "update/run.h"
 
 namespace update {
 

@@ -21,7 +21,7 @@
 #include <cstdio>
 
 #include "ui/run_win32.h"
-#include "update/driver.h"
+#include "update/run.h"
 
 namespace ui {
 
@@ -229,7 +229,6 @@ class TimedObserver final : public update::RunObserver {
   void after_query() override { inner_.after_query(); }
   void before_transfer() override { inner_.before_transfer(); }
   void printer_turning_off() override { inner_.printer_turning_off(); }
-  void at_end(const update::RunResult& result) override { inner_.at_end(result); }
 
  private:
   update::RunObserver& inner_;
@@ -237,12 +236,13 @@ class TimedObserver final : public update::RunObserver {
 
 }  // namespace
 
-update::Outcome run_update_from_dialog(const update::RunRequest& request, update::RunObserver& observer,
-                                       update::Platform& platform, update::RunState& state, package::Record& pkg) {
+update::RunResult run_update_from_dialog(const update::RunRequest& request, update::RunObserver& observer,
+                                         update::Platform& platform, update::RunState& state,
+                                         const package::Record& pkg) {
   TimedObserver timed_observer(observer);
   TimedPlatform timed_platform(platform);
   g_rec.reset();
-  const update::Outcome result = update::run_update(request, timed_observer, timed_platform, state, pkg);
+  const update::RunResult result = update::run_update(request, timed_observer, timed_platform, state, pkg);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   g_rec.write_report(frequency.QuadPart);

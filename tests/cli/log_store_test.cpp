@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_ops.h"
+#include "cli/console_observer.h"
 
 namespace {
 

@@ -13,8 +13,8 @@ namespace {
 cli::PortResult finished(const char* port, const char* serial) {
   cli::PortResult r;
   r.port = port;
-  r.serial_number = serial;
-  r.outcome = cli::Outcome::kFinished;
+  std::snprintf(r.run.serial_number, sizeof r.run.serial_number, "%s", serial);
+  r.run.outcome = update::Outcome::kFinished;
   r.run.production_log.due = true;
   r.run.production_log.written = true;
   r.seconds = 58.14;
@@ -23,7 +23,7 @@ cli::PortResult finished(const char* port, const char* serial) {
 
 cli::PortResult failed_at_block(const char* port) {
   cli::PortResult r = finished(port, "ZP-104712");
-  r.outcome = cli::Outcome::kFailed;
+  r.run.outcome = update::Outcome::kBlockRefused;
   r.run.production_log = {};
   r.run.failure.phase = update::Phase::kBlock;
   r.run.failure.cause = update::Cause::kNoReply;

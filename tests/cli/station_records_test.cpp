@@ -80,8 +80,8 @@ TEST(StationPresence, GoneAfterThreeSilentQueriesInARowNextOnAnotherSerial) {
 
 TEST(StationRecord, OneObjectWithUpdatesFieldNames) {
   cli::PortResult r;
-  r.outcome = cli::Outcome::kFailed;
-  r.bytes_acknowledged = 5280;
+  r.run.outcome = update::Outcome::kBlockRefused;
+  r.run.bytes_acknowledged = 5280;
   r.blocks_acknowledged = 10;
   r.retries = 2;
   r.verdicts = 12;

@@ -31,7 +31,7 @@
 
 #include "tests/fuzz/fuzz_line.h"
 #include "package/protocol_constants.h"
-#include "update/driver.h"
+#include "update/run.h"
 #include "update/operator_text.h"
 
 namespace {
@@ -97,7 +97,8 @@ class FuzzObserver final : public update::RunObserver {
   }
   void progress(std::uint32_t position, std::uint32_t) override { progress_positions.push_back(position); }
   void after_query() override { enabled = false; }
-  void at_end(const update::RunResult& r) override {
+  // What the run returned, as the dialog takes it once the run is over.
+  void over(const update::RunResult& r) {
     FUZZ_CHECK(r.outcome != update::Outcome::kPortNotOpened);  // the port always opens here
     // Every run that did not finish says where and why, in words; a finished one has nothing to say.
     const bool finished = r.outcome == update::Outcome::kFinished;
@@ -168,23 +169,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    "sn_build.txt"};
   FuzzPlatform platform(port, host);
   update::RunState state;
-  state.run_active = 1;  // the dialog sets it before it calls the driver
 
   std::size_t stop_at = SIZE_MAX;    // event index of the pump at which STOP was pressed
   std::size_t cancel_at = SIZE_MAX;  // ... and Cancel
   host.on_pump = [&] {
     const fuzz::Press press = port.pump();
     if (press == fuzz::Press::kStop) {
-      state.run_active = 0;
-      state.stop_request = 1;
+      update::request_stop(state);
       if (stop_at == SIZE_MAX) stop_at = port.events.size() - 1;
     } else if (press == fuzz::Press::kCancel && ops.enabled) {
-      state.run_active = 0;
+      update::request_cancel(state);
       if (cancel_at == SIZE_MAX) cancel_at = port.events.size() - 1;
     }
   };
 
-  const update::Outcome outcome = update::run_update(request, ops, platform, state, pkg);
+  const update::RunResult result = update::run_update(request, ops, platform, state, pkg);
+  ops.over(result);
+  const update::Outcome outcome = result.outcome;
+  // Acknowledged bytes never pass the image, and a finished run had all of them acknowledged.
+  FUZZ_CHECK(result.bytes_acknowledged <= length);
+  if (outcome == update::Outcome::kFinished) FUZZ_CHECK(result.bytes_acknowledged == length);
 
   const auto& ev = port.events;
   const std::string announce = std::string(kVersion) + ";" + std::to_string(length) + ";528;\r\n";

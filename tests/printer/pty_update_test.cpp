@@ -30,7 +30,7 @@
 #include "serial/port_posix.h"
 #include "serial/timed_io.h"
 #include "support/run_fakes.h"
-#include "update/run_state.h"
+#include "update/run.h"
 #include "update/transfer.h"
 
 extern char** environ;

@@ -13,7 +13,7 @@
 #include "package/package.h"
 #include "tests/support/fakes.h"
 #include "update/platform.h"
-#include "update/run_observer.h"
+#include "update/run.h"
 
 namespace fakes {
 
@@ -35,7 +35,7 @@ inline std::unique_ptr<package::Record> two_block_record(std::uint8_t variant, s
 }
 
 // Records what a run reports, in order: "log <text>", "progress <position>", "after_query",
-// "before_transfer", "turning_off" and "end <outcome>"; the block verdicts apart, in `retries`.
+// "before_transfer", "turning_off" and, from over(), "end <outcome>"; the block verdicts apart, in `retries`.
 class RecordingObserver final : public update::RunObserver {
  public:
   void log_line(const char* text) override {
@@ -52,7 +52,8 @@ class RecordingObserver final : public update::RunObserver {
   void after_query() override { events.push_back("after_query"); }
   void before_transfer() override { events.push_back("before_transfer"); }
   void printer_turning_off() override { events.push_back("turning_off"); }
-  void at_end(const update::RunResult& r) override {
+  // What the run returned, recorded as the last event.
+  void over(const update::RunResult& r) {
     ++ends;
     outcome = r.outcome;
     result = r;
@@ -66,7 +67,7 @@ class RecordingObserver final : public update::RunObserver {
   std::vector<bool> retries;                // each block verdict in order: true for RETRY
   int ends = 0;
   update::Outcome outcome = update::Outcome::kFinished;
-  update::RunResult result;  // as at_end gave it
+  update::RunResult result;  // as the run returned it
 };
 
 class FakePlatform final : public update::Platform {

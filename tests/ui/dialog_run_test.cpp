@@ -11,7 +11,7 @@
 #include "tests/support/scripted_printer.h"
 #include "ui/dialog_observer.h"
 #include "ui/dialog_text.h"
-#include "update/driver.h"
+#include "update/run.h"
 #include "update/production_log.h"
 
 // The update run as the dialog sees it: the driver behind the dialog's observer, with the request
@@ -25,7 +25,6 @@ std::unique_ptr<package::Record> make_package(std::uint8_t variant = 4) { return
 // One run against a printer that has to be switched into update mode first.
 struct Bench {
   Bench() {
-    state.run_active = 1;  // the dialog sets it before it calls the driver
     printer.query_answer = fakes::query_reply("A1B2C3;rest");
     port.on_write = [this, inner = port.on_write](const std::vector<std::uint8_t>& w) {
       write_times.push_back(host.t);
@@ -35,7 +34,9 @@ struct Bench {
   // What the START handler does with run update's outcome: 1 ends the dialog.
   int run() {
     const update::RunRequest request{port_name.c_str(), ui::speed_at(speed), update::kProductionLogFile};
-    return update::run_update(request, observer, platform, state, *pkg) == update::Outcome::kPortNotOpened ? 1 : 0;
+    const update::RunResult result = update::run_update(request, observer, platform, state, *pkg);
+    observer.run_over(result);
+    return result.outcome == update::Outcome::kPortNotOpened ? 1 : 0;
   }
 
   std::string port_name = "COM5";  // the port combo's text
@@ -184,10 +185,7 @@ TEST(DialogRun, StopDuringTheQueryStillSendsTheEntryFrame) {
   Bench b;
   b.printer.query_answer.clear();
   b.printer.handshake_answer.clear();
-  b.host.on_pump = [&b] {
-    b.state.run_active = 0;
-    b.state.stop_request = 1;
-  };
+  b.host.on_pump = [&b] { update::request_stop(b.state); };
   EXPECT_EQ(b.run(), 0);
   ASSERT_EQ(b.printer.frames.size(), 1u);
   EXPECT_EQ(b.printer.frames[0].size(), 13u);

@@ -11,7 +11,7 @@
 
 #include "tests/support/run_fakes.h"
 #include "tests/support/scripted_printer.h"
-#include "update/driver.h"
+#include "update/run.h"
 #include "update/operator_text.h"
 
 namespace {
@@ -23,10 +23,13 @@ std::unique_ptr<package::Record> make_package() { return fakes::two_block_record
 
 struct UpdateRun {
   UpdateRun() {
-    state.run_active = 1;  // the front end sets it before it calls the driver
     printer.query_answer = fakes::query_reply("SN42;rest");
   }
-  Outcome go() { return update::run_update(request, observer, platform, state, *pkg); }
+  Outcome go() {
+    const update::RunResult result = update::run_update(request, observer, platform, state, *pkg);
+    observer.over(result);
+    return result.outcome;
+  }
 
   update::RunRequest request{"/dev/ttyUSB3", 57600, "station.log"};
   fakes::FakeHost host;
@@ -82,10 +85,10 @@ TEST(RunUpdate, NextRunInTheSameStateCountsOnlyItsOwnAcknowledgedBytes) {
 
   UpdateRun second;  // another printer; the first run's state
   second.printer.block_answer = [](std::size_t send) { return std::string(send == 0 ? "OK\r\n" : "BAD\r\n"); };
-  first.state.run_active = 1;
-  EXPECT_EQ(update::run_update(second.request, second.observer, second.platform, first.state, *second.pkg),
-            Outcome::kBlockRefused);
-  EXPECT_EQ(first.state.bytes_acknowledged, 528u);
+  const update::RunResult result =
+      update::run_update(second.request, second.observer, second.platform, first.state, *second.pkg);
+  EXPECT_EQ(result.outcome, Outcome::kBlockRefused);
+  EXPECT_EQ(result.bytes_acknowledged, 528u);
   EXPECT_EQ(second.observer.acknowledged, (std::vector<std::uint32_t>{528}));
 }
 
@@ -137,10 +140,7 @@ TEST(RunUpdate, OutcomeNamesHowTheRunEnded) {
       // STOP between the blocks.
       {"stopped in the transfer",
        [](UpdateRun& r) {
-         r.host.on_pump = [&r] {
-           r.state.run_active = 0;
-           r.state.stop_request = 1;
-         };
+         r.host.on_pump = [&r] { update::request_stop(r.state); };
        },
        Outcome::kStopped, "Process stopped.", "stopped at block 2 of 2"},
       // STOP while the query waits: the handshake still goes out, finds the stop request raised,
@@ -149,17 +149,14 @@ TEST(RunUpdate, OutcomeNamesHowTheRunEnded) {
        [](UpdateRun& r) {
          r.printer.query_answer.clear();
          r.printer.handshake_answer.clear();
-         r.host.on_pump = [&r] {
-           r.state.run_active = 0;
-           r.state.stop_request = 1;
-         };
+         r.host.on_pump = [&r] { update::request_stop(r.state); };
        },
        Outcome::kStopped, "No communication.", "stopped during the identification query"},
       // Cancel while the query waits: the run goes on up to the first block.
       {"cancelled during the query",
        [](UpdateRun& r) {
          r.printer.query_answer.clear();
-         r.host.on_pump = [&r] { r.state.run_active = 0; };
+         r.host.on_pump = [&r] { update::request_cancel(r.state); };
        },
        Outcome::kStopped, "Process stopped.", "stopped at block 1 of 2"},
   };

@@ -189,23 +189,17 @@ TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
        {"Bad printer response or timeout.", ""}, 0},
       {"announce reply not OK", [](auto&, auto& pr, auto&, auto&) { pr.announce_answer = "NAK 3\r\n"; },
        {"Bad printer response or timeout.", "NAK 3"}, 0},
-      {"run-active flag already cleared", [](auto&, auto&, auto& s, auto&) { s.run_active = 0; },
+      {"run-active flag already cleared", [](auto&, auto&, auto& s, auto&) { update::request_cancel(s); },
        {"OK", "Process stopped."}, 0},
       {"STOP during the first block's pump",
        [](auto&, auto&, auto& s, auto& h) {
-         h.on_pump = [&s] {
-           s.run_active = 0;
-           s.stop_request = 1;
-         };
+         h.on_pump = [&s] { update::request_stop(s); };
        },
        {"OK", "Process stopped."}, 1},
       {"STOP during the last block's pump: no closing reply",
        [](auto&, auto& pr, auto& s, auto& h) {
          h.on_pump = [&s, &pr] {
-           if (pr.blocks.size() == 2) {
-             s.run_active = 0;
-             s.stop_request = 1;
-           }
+           if (pr.blocks.size() == 2) { update::request_stop(s); }
          };
        },
        {"OK"}, 2},

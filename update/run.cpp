@@ -1,7 +1,7 @@
 // One update run: open the chosen port, ask the printer for its serial number, switch it into
 // update mode, transfer the image, close the port, and record a successful update in the
 // production log. Everything the operator learns goes through the front end's observer.
-#include "update/driver.h"
+#include "update/run.h"
 
 #include <cstdio>
 
@@ -69,30 +69,17 @@ void record_update(RunState& state, const package::Record& pkg, Platform& platfo
 
 }  // namespace
 
-Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& platform, RunState& state,
-                   package::Record& pkg) {
-  state.stop_request = 0;
-  RunResult result;
-  observer.log_line(kLogStart);
+namespace {
 
-  serial::Port* port = platform.open_port(request.port_name, request.speed);
-  if (port == nullptr) {
-    observer.log_line(kPortErrorText);
-    result.outcome = Outcome::kPortNotOpened;
-    result.failure.phase = Phase::kOpen;
-    result.failure.cause = Cause::kNotOpened;
-    platform.open_failure(result.failure.reason, sizeof result.failure.reason);
-    observer.at_end(result);
-    return result.outcome;
-  }
-  serial::Line line{*port, platform.host(), state.reply_timeout, state.stop_request, state.text};
+// The run from the open port on; the port is closed by the caller.
+void run_on_port(serial::Port& port, const RunRequest& request, RunObserver& observer, Platform& platform,
+                 RunState& state, const package::Record& pkg, RunResult& result) {
+  serial::Line line{port, platform.host(), state.reply_timeout, state.stop_request, state.text};
 
   // The serial number only goes into the production log; a printer that does not answer is
   // still updated, with an empty serial number.
-  const std::int32_t saved_timeout = state.reply_timeout;
   state.reply_timeout = package::kQueryReplyTimeout;
   protocol::identification_query(line, pkg, state.serial_number);
-  state.reply_timeout = saved_timeout;
   // A stop that arrived during the query ends the run at the handshake that follows; it belongs
   // to the query.
   const bool stopped_in_query = state.stop_request != 0;
@@ -113,7 +100,7 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
     state.stop_request = 1;
   }
 
-  port->close();
+  port.close();
 
   if (state.stop_request == 0) {
     observer.log_line(kLogFinished);
@@ -127,11 +114,39 @@ Outcome run_update(const RunRequest& request, RunObserver& observer, Platform& p
     failure.cause = Cause::kStopped;
     if (stopped_in_query) failure.phase = Phase::kQuery;
   }
-
-  observer.log_line("");
   result.outcome = outcome;
-  observer.at_end(result);
-  return outcome;
+}
+
+void copy_text(char* dst, std::size_t cap, const char* src) {
+  std::snprintf(dst, cap, "%s", src);
+}
+
+}  // namespace
+
+RunResult run_update(const RunRequest& request, RunObserver& observer, Platform& platform, RunState& state,
+                     const package::Record& pkg) {
+  state.stop_request = 0;
+  state.run_active = 1;
+  state.serial_number[0] = '\0';
+  state.bytes_acknowledged = 0;
+  RunResult result;
+  observer.log_line(kLogStart);
+
+  serial::Port* port = platform.open_port(request.port_name, request.speed);
+  if (port == nullptr) {
+    observer.log_line(kPortErrorText);
+    result.outcome = Outcome::kPortNotOpened;
+    result.failure.phase = Phase::kOpen;
+    result.failure.cause = Cause::kNotOpened;
+    platform.open_failure(result.failure.reason, sizeof result.failure.reason);
+  } else {
+    run_on_port(*port, request, observer, platform, state, pkg, result);
+    observer.log_line("");
+  }
+  state.run_active = 0;
+  copy_text(result.serial_number, sizeof result.serial_number, state.serial_number);
+  result.bytes_acknowledged = state.bytes_acknowledged;
+  return result;
 }
 
 }  // namespace update

@@ -1,4 +1,4 @@
-#include "cli/console_ops.h"
+#include "cli/console_observer.h"
 
 #include <cstdio>
 #include <cstring>
@@ -35,24 +35,24 @@ void LogStore::add(const char* line) {
   used_ += n + 1;
 }
 
-Outcome console_outcome(update::Outcome o) {
+PortStatus port_status(update::Outcome o) {
   switch (o) {
     case update::Outcome::kFinished:
-      return Outcome::kFinished;
+      return PortStatus::kFinished;
     case update::Outcome::kStopped:
-      return Outcome::kStopped;
+      return PortStatus::kStopped;
     default:
-      return Outcome::kFailed;
+      return PortStatus::kFailed;
   }
 }
 
-const char* outcome_name(Outcome o) {
-  switch (o) {
-    case Outcome::kFinished:
+const char* status_name(PortStatus s) {
+  switch (s) {
+    case PortStatus::kFinished:
       return "finished";
-    case Outcome::kStopped:
+    case PortStatus::kStopped:
       return "stopped";
-    case Outcome::kFailed:
+    case PortStatus::kFailed:
       break;
   }
   return "failed";
@@ -104,14 +104,13 @@ void ConsoleObserver::after_query() {
   if (!warning.empty()) out_.line(warning.c_str());
 }
 
-void ConsoleObserver::at_end(const update::RunResult& result) {
-  result_ = result;
+void ConsoleObserver::run_over(const update::RunResult& result) {
   // Where the dialog shows its error box: the system's reason, once, on standard error.
   if (result.outcome == update::Outcome::kPortNotOpened && echo_) {
     std::snprintf(line_, sizeof line_, "zorven-cli: %s: %s %s", port_, update::kPortErrorText, result.failure.reason);
     out_.err_line(line_);
   }
-  show_live(outcome_name(console_outcome(result.outcome)));
+  show_live(status_name(port_status(result.outcome)));
 }
 
 void ConsoleObserver::show_stopping() {

@@ -12,7 +12,7 @@
 
 #include "cli/link.h"
 #include "cli/output.h"
-#include "update/run_observer.h"
+#include "update/run.h"
 
 namespace cli {
 
@@ -43,11 +43,12 @@ class LogStore {
   std::size_t dropped_ = 0;
 };
 
-// The name a run's outcome has in the live line, the JSON result and the exit status.
-enum class Outcome { kFinished, kFailed, kStopped };
+// How a port's run ended, in the three ways the live line, the JSON result and the exit status
+// tell it apart.
+enum class PortStatus { kFinished, kFailed, kStopped };
 
-Outcome console_outcome(update::Outcome o);
-const char* outcome_name(Outcome o);
+PortStatus port_status(update::Outcome o);
+const char* status_name(PortStatus s);
 
 class ConsoleObserver final : public update::RunObserver {
  public:
@@ -64,15 +65,14 @@ class ConsoleObserver final : public update::RunObserver {
   void block_answered(bool retry) override { link_.block_answered(retry); }
   // On a terminal: the warning of a slow USB adapter, once the port is open.
   void after_query() override;
-  void at_end(const update::RunResult& result) override;
+  // The run has returned: its outcome becomes the live line, and where the dialog shows its error
+  // box, the system's reason goes to standard error once.
+  void run_over(const update::RunResult& result);
 
   // The port's live line before its run starts, and once Ctrl-C has come.
   void show_waiting() { show_live("waiting"); }
   // show_stopping may come from another thread than the run's.
   void show_stopping();
-
-  // How the run ended, as at_end gave it.
-  const update::RunResult& result() const { return result_; }
 
  private:
   void show_live(const char* text);
@@ -90,7 +90,6 @@ class ConsoleObserver final : public update::RunObserver {
   std::uint32_t bytes_at_start_ = 0;
   char line_[kOutputLineSize] = {};
   char live_[kLiveTextSize] = {};
-  update::RunResult result_;
 };
 
 }  // namespace cli
