@@ -51,11 +51,6 @@ struct PortInfo {
 
 // The ports a user could pass, in the order to offer them.
 std::vector<PortInfo> list_ports();
-#ifndef _WIN32
-// The same, reading the system's folders (/dev, /sys) under `root` instead of "/": "" is the
-// running system, a folder of a test's making stands in for another machine.
-std::vector<PortInfo> list_ports_under(const std::string& root);
-#endif
 
 // The device a port name leads to, so that one device given under two names is caught: on Linux
 // the path with every link resolved (a by-id name, a link of a test's making), on Windows the COM
@@ -85,24 +80,6 @@ void no_such_device_text(const char* name, char* dst, std::size_t cap);
 void port_busy_text(const char* name, char* dst, std::size_t cap);
 void system_error_text(const char* name, long error, char* dst, std::size_t cap);
 
-#ifndef _WIN32
-// What a user refused a device can do about it, from the group that owns the device.
-enum class PermissionAdvice {
-  kJoinGroup,          // join the device's group
-  kLogInAgain,         // in the group, but not yet in this login session
-  kOwnerDoesNotAllow,  // no group to join helps: an administrator, or a udev rule, has to allow it
-};
-
-struct DeviceGroup {
-  bool known = false;              // the device could be looked at
-  unsigned gid = 0;                // the group that owns it
-  bool group_read_write = false;   // its mode lets that group read and write
-  bool member = false;             // the group database has the user in the group
-  bool member_in_session = false;  // this process has the group
-};
-
-PermissionAdvice permission_advice(const DeviceGroup& g);
-#endif
 
 // The operating system as one port's update run sees it: its own port object, the calendar
 // clock, a pump that turns Ctrl-C into the dialog's STOP for this run, the local time and the

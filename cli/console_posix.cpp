@@ -22,6 +22,8 @@
 #include <fstream>
 
 #include "cli/console.h"
+#include "cli/console_posix.h"
+#include "cli/link_posix.h"
 #include "serial/port_posix.h"
 
 namespace cli {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cli/console.h"
+#include "cli/link_win32.h"
 #include "serial/discovery.h"
 #include "serial/port_win32.h"
 

@@ -14,10 +14,6 @@
 
 #include "serial/port.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace cli {
 
 // Above this latency timer the terminal gets a warning: 1 ms is what the drivers allow at least,
@@ -94,28 +90,8 @@ class WatchedPort final : public serial::Port {
 std::string latency_warning(const char* port, const LinkSetup& setup);
 
 // The end of that warning: how to lower the latency timer of the adapter behind `port` on this
-// system (link_posix.cpp, link_win32.cpp).
+// system (link_posix.cpp, link_win32.cpp). What each system reads of its adapters is in
+// link_posix.h and link_win32.h.
 std::string latency_advice(const char* port);
-
-#ifdef _WIN32
-// The latency timer (ms) of the FTDI adapter behind the COM port `port` ("COM3" or "\\.\COM3"):
-// the driver keeps it as the LatencyTimer value in the "Device Parameters" key of the device
-// instance whose PortName is that port, under `bus_key` of `root` (the system's is
-// HKEY_LOCAL_MACHINE, "SYSTEM\CurrentControlSet\Enum\FTDIBUS"). Read only. -1 when no such
-// device or value is found.
-std::int32_t ftdi_latency_timer(HKEY root, const char* bus_key, const char* port);
-#else
-// Asks the serial driver of the open port `fd` for low latency (for ftdi_sio this sets the
-// adapter's latency timer to 1 ms). true when the driver has it set afterwards; a driver without
-// the request, or one that refuses it, changes nothing.
-bool request_low_latency(int fd);
-
-// The latency timer (ms) of the USB serial adapter behind the device `name` (a /dev path or a
-// link to one, such as a by-id name), read from sysfs under `root` ("" for the running system).
-// -1 where the device shows none (a pty, a UART, a driver without the setting).
-std::int32_t sysfs_latency_timer(const std::string& root, const char* name);
-// The same for the kernel's tty `tty` (ttyUSB0).
-std::int32_t tty_latency_timer(const std::string& root, const std::string& tty);
-#endif
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/link.h"
+#include "cli/link_posix.h"
 
 namespace cli {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/link.h"
+#include "cli/link_win32.h"
 
 namespace cli {
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "cli/link.h"
+#include "cli/link_posix.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/console_posix.h"
 
 namespace {
 

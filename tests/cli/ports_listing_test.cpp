@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/console_posix.h"
 
 namespace {
 

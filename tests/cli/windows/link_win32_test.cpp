@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/link.h"
+#include "cli/link_win32.h"
 
 namespace {
 
