@@ -82,7 +82,7 @@ struct Event {
 
 class FuzzPort final : public serial::Port {
  public:
-  FuzzPort(const std::uint8_t* ops, std::size_t size, fakes::FakeHost& host) : ops_(ops), end_(ops + size), host_(host) {
+  FuzzPort(const std::uint8_t* script, std::size_t size, fakes::FakeHost& host) : script_(script), end_(script + size), host_(host) {
     settle();
     g_events = &events;
   }
@@ -179,11 +179,11 @@ class FuzzPort final : public serial::Port {
  private:
   enum class Op { kNone, kData, kIdle, kFail };
 
-  std::uint8_t take() { return ops_ < end_ ? *ops_++ : 0; }
+  std::uint8_t take() { return script_ < end_ ? *script_++ : 0; }
 
   // Applies the events at the head of the input once the current operation is used up.
   void settle() {
-    while (op_ == Op::kNone && ops_ < end_ && *ops_ >= 0xC0 && *ops_ <= 0xC3) {
+    while (op_ == Op::kNone && script_ < end_ && *script_ >= 0xC0 && *script_ <= 0xC3) {
       switch (take()) {
         case 0xC0: stop_armed_ = true; break;
         case 0xC1: cancel_armed_ = true; break;
@@ -197,7 +197,7 @@ class FuzzPort final : public serial::Port {
   void decode() {
     started_ = false;
     seconds_ = 1;
-    if (ops_ >= end_) {  // past the input: idle for ever
+    if (script_ >= end_) {  // past the input: idle for ever
       op_ = Op::kIdle;
       left_ = 1;
       return;
@@ -222,7 +222,7 @@ class FuzzPort final : public serial::Port {
   }
 
   void start_data(std::size_t n) {
-    const std::size_t available = static_cast<std::size_t>(end_ - ops_);
+    const std::size_t available = static_cast<std::size_t>(end_ - script_);
     if (n > available) n = available;
     if (n == 0) {  // the input ended inside the header of a data operation
       op_ = Op::kIdle;
@@ -230,12 +230,12 @@ class FuzzPort final : public serial::Port {
       return;
     }
     op_ = Op::kData;
-    data_ = ops_;
+    data_ = script_;
     left_ = n;
-    ops_ += n;
+    script_ += n;
   }
 
-  const std::uint8_t* ops_;
+  const std::uint8_t* script_;
   const std::uint8_t* end_;
   fakes::FakeHost& host_;
   Op op_ = Op::kNone;

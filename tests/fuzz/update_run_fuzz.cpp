@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   fakes::FakeHost host;
   fuzz::FuzzPort port(data, size, host);
-  FuzzObserver ops(port);
+  FuzzObserver observer(port);
   const int speed_index = ((choice >> 6) & 3) - 1;
   const update::RunRequest request{"COM5", speed_index < 0 ? package::kDefaultSpeed : package::kSpeeds[speed_index],
                                    "sn_build.txt"};
@@ -177,14 +177,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (press == fuzz::Press::kStop) {
       update::request_stop(state);
       if (stop_at == SIZE_MAX) stop_at = port.events.size() - 1;
-    } else if (press == fuzz::Press::kCancel && ops.enabled) {
+    } else if (press == fuzz::Press::kCancel && observer.enabled) {
       update::request_cancel(state);
       if (cancel_at == SIZE_MAX) cancel_at = port.events.size() - 1;
     }
   };
 
-  const update::RunResult result = update::run_update(request, ops, platform, state, pkg);
-  ops.over(result);
+  const update::RunResult result = update::run_update(request, observer, platform, state, pkg);
+  observer.over(result);
   const update::Outcome outcome = result.outcome;
   // Acknowledged bytes never pass the image, and a finished run had all of them acknowledged.
   FUZZ_CHECK(result.bytes_acknowledged <= length);
@@ -256,8 +256,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const bool pressed = stop_at != SIZE_MAX || cancel_at != SIZE_MAX;
   const bool should_finish = announce_at != SIZE_MAX && all_whole && announce_ok && done == length && closing_ok && !pressed;
-  const auto& log = ops.log;
-  const bool finished = ops.logged_after_close("Process finished.");
+  const auto& log = observer.log;
+  const bool finished = observer.logged_after_close("Process finished.");
   FUZZ_CHECK(finished == should_finish);
   FUZZ_CHECK(platform.appended.size() == (finished ? 1u : 0u));
   if (finished) {
@@ -273,14 +273,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(pressed);
 
   std::uint32_t previous = 0;
-  for (std::uint32_t p : ops.progress_positions) {
+  for (std::uint32_t p : observer.progress_positions) {
     FUZZ_CHECK(p >= previous && p <= 100);
     previous = p;
   }
   FUZZ_CHECK(std::count_if(ev.begin(), ev.end(), [](const fuzz::Event& e) { return e.kind == fuzz::Kind::kClose; }) == 1);
   FUZZ_CHECK(ev.back().kind == fuzz::Kind::kClose);
   FUZZ_CHECK(!log.empty() && log.back().empty());
-  FUZZ_CHECK(ops.enabled && ops.ends == 1);
+  FUZZ_CHECK(observer.enabled && observer.ends == 1);
   // The outcome says what the log says: finished exactly with "Process finished.", stopped only
   // after STOP or Cancel.
   FUZZ_CHECK((outcome == update::Outcome::kFinished) == finished);
