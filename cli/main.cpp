@@ -17,6 +17,7 @@
 
 #include "cli/console.h"
 #include "cli/output.h"
+#include "cli/ports_listing.h"
 #include "cli/result.h"
 #include "cli/run_ports.h"
 #include "cli/station.h"
@@ -73,44 +74,13 @@ int show_info(const package::Record& pkg) {
   return kExitFinished;
 }
 
-// The ports with the adapter behind each, as aligned columns under a header ("-" where the
-// system does not say), or as a JSON array (null where it does not).
+// The ports with the adapter behind each, as aligned columns or as a JSON array.
 int show_ports(bool json) {
   const std::vector<cli::PortInfo> ports = cli::list_ports();
   if (json) {
-    const auto text_or_null = [](const std::string& s) {
-      return s.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s);
-    };
-    nlohmann::ordered_json all = nlohmann::ordered_json::array();
-    for (const cli::PortInfo& p : ports) {
-      nlohmann::ordered_json j;
-      j["port"] = p.port;
-      j["device"] = text_or_null(p.device);
-      j["vendor_id"] = text_or_null(p.vendor_id);
-      j["product_id"] = text_or_null(p.product_id);
-      j["serial_number"] = text_or_null(p.serial_number);
-      j["driver"] = text_or_null(p.driver);
-      j["latency_timer_ms"] = p.latency_timer_ms >= 0 ? nlohmann::ordered_json(p.latency_timer_ms) : nullptr;
-      all.push_back(std::move(j));
-    }
-    say(all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-    return kExitFinished;
-  }
-  const auto shown = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
-  std::vector<std::vector<std::string>> rows = {{"PORT", "DEVICE", "VID:PID", "SERIAL", "DRIVER", "LATENCY"}};
-  for (const cli::PortInfo& p : ports) {
-    const bool ids = !p.vendor_id.empty() && !p.product_id.empty();
-    rows.push_back({p.port, shown(p.device), ids ? p.vendor_id + ":" + p.product_id : "-", shown(p.serial_number),
-                    shown(p.driver), p.latency_timer_ms >= 0 ? std::to_string(p.latency_timer_ms) + " ms" : "-"});
-  }
-  std::vector<std::size_t> width(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c)
-      if (row[c].size() > width[c]) width[c] = row[c].size();
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c + 1 < row.size(); ++c) line += row[c] + std::string(width[c] - row[c].size() + 2, ' ');
-    say(line + row.back());
+    say(cli::ports_json(ports).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+  } else {
+    for (const std::string& line : cli::ports_table(ports)) say(line);
   }
   return kExitFinished;
 }
@@ -153,10 +123,7 @@ bool records_writable(const std::string& log_file, const std::string& json_path)
 // The result file, written under a temporary name and renamed, so that a reader never sees half
 // of it.
 bool write_json(const std::string& path, const std::vector<cli::PortResult>& results, const std::string& log_file) {
-  nlohmann::ordered_json all = nlohmann::ordered_json::array();
-  for (const cli::PortResult& r : results) all.push_back(cli::port_json(r, log_file));
-  // Bytes from the printer that are not UTF-8 are replaced rather than refused.
-  const std::string text = all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  const std::string text = cli::results_json_text(results, log_file);
   const std::string tmp = path + ".tmp";
   {
     std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
@@ -202,10 +169,7 @@ int update_ports(const cli::UpdateRequest& request, const std::string& json_path
   int status = cli::exit_status(results, cli::stop_requested());
   if (!json_path.empty() && !write_json(json_path, results, request.log_file)) {
     complain("cannot write the --json file " + json_path);
-    bool updated = false;
-    for (const cli::PortResult& r : results) updated = updated || r.status() == cli::PortStatus::kFinished;
-    if (updated) status = kExitNotRecorded;
-    else if (status == kExitFinished) status = kExitFailed;
+    status = cli::exit_status_without_json(results, status);
   }
   return status;
 }

@@ -117,4 +117,16 @@ int exit_status(const std::vector<PortResult>& results, bool stopped) {
   return failed ? kExitFailed : kExitFinished;
 }
 
+std::string results_json_text(const std::vector<PortResult>& results, const std::string& production_log) {
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  for (const PortResult& r : results) all.push_back(port_json(r, production_log));
+  return all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+int exit_status_without_json(const std::vector<PortResult>& results, int status) {
+  for (const PortResult& r : results)
+    if (r.status() == PortStatus::kFinished) return kExitNotRecorded;
+  return status == kExitFinished ? kExitFailed : status;
+}
+
 }  // namespace cli

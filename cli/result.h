@@ -30,6 +30,10 @@ std::string serial_warning(const PortResult& r);
 // One port's object of the --json array.
 nlohmann::ordered_json port_json(const PortResult& r, const std::string& production_log);
 
+// The whole --json file: an array of every port's object, indented, ending in a newline. Bytes
+// from a printer that are not UTF-8 are replaced rather than refused.
+std::string results_json_text(const std::vector<PortResult>& results, const std::string& production_log);
+
 // The parts of a port's object that the station's records share: the failure (null for none),
 // the production log line and the link figures.
 nlohmann::ordered_json failure_json(const update::Failure& f);
@@ -39,5 +43,10 @@ nlohmann::ordered_json link_json(const PortResult& r);
 // The status the results call for: a lost record first (it needs a person), then a stop, then a
 // failed port.
 int exit_status(const std::vector<PortResult>& results, bool stopped);
+
+// The status once the --json file could not be written, from the status the results called for:
+// "not recorded" when a printer finished (its only record of the run is lost), else at least a
+// failure.
+int exit_status_without_json(const std::vector<PortResult>& results, int status);
 
 }  // namespace cli

@@ -13,6 +13,7 @@
 
 #include "cli/console.h"
 #include "cli/console_posix.h"
+#include "cli/ports_listing.h"
 
 namespace {
 
@@ -128,6 +129,27 @@ TEST(PortsListing, TellsTheAdapterBehindEachPortWhereSysfsShowsIt) {
     EXPECT_EQ(p.driver, want[i].driver);
     EXPECT_EQ(p.latency_timer_ms, want[i].latency_ms);
   }
+}
+
+// The `ports` command's forms: columns lined up under their header with "-" where the system does
+// not say, and JSON with null there.
+TEST(PortsListing, ColumnsAndJsonSayWhatTheSystemDoesNotKnow) {
+  cli::PortInfo usb{"/dev/serial/by-id/usb-FTDI_A-if00-port0", "/dev/ttyUSB0", "0403", "6001", "A1B2", "ftdi_sio", 1};
+  cli::PortInfo bare{"/dev/ttyS0", "/dev/ttyS0", "", "", "", "", -1};
+  const std::vector<std::string> lines = cli::ports_table({usb, bare});
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].find("DEVICE"), lines[1].find("/dev/ttyUSB0"));
+  EXPECT_EQ(lines[0].find("LATENCY"), lines[1].find("1 ms"));
+  EXPECT_EQ(lines[1], "/dev/serial/by-id/usb-FTDI_A-if00-port0  /dev/ttyUSB0  0403:6001  A1B2    ftdi_sio  1 ms");
+  EXPECT_EQ(lines[2], "/dev/ttyS0                               /dev/ttyS0    -          -       -         -");
+
+  const nlohmann::ordered_json j = cli::ports_json({usb, bare});
+  ASSERT_EQ(j.size(), 2u);
+  EXPECT_EQ(j[0]["latency_timer_ms"], 1);
+  EXPECT_EQ(j[0]["vendor_id"], "0403");
+  EXPECT_TRUE(j[1]["vendor_id"].is_null());
+  EXPECT_TRUE(j[1]["latency_timer_ms"].is_null());
+  EXPECT_EQ(j[1]["device"], "/dev/ttyS0");
 }
 
 }  // namespace

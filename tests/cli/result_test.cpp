@@ -57,6 +57,38 @@ TEST(ExitStatus, ALostRecordGoesFirstThenAStopThenAFailure) {
   for (const Case& c : cases) EXPECT_EQ(cli::exit_status(c.results, c.stopped), c.status) << c.what;
 }
 
+// The --json file could not be written after the runs: a finished printer's only record of this
+// run is gone, so that goes first; otherwise nothing may read as success.
+TEST(ExitStatus, AnUnwrittenJsonFileLosesTheRecordOfFinishedPrinters) {
+  struct Case {
+    const char* what;
+    std::vector<cli::PortResult> results;
+    int status_before;
+    int status;
+  } cases[] = {
+      {"one finished", {finished("a", "1"), failed_at_block("b")}, cli::kExitFailed, cli::kExitNotRecorded},
+      {"stopped after one finished", {finished("a", "1")}, cli::kExitStopped, cli::kExitNotRecorded},
+      {"none finished", {failed_at_block("a")}, cli::kExitFailed, cli::kExitFailed},
+      {"none finished, stopped", {failed_at_block("a")}, cli::kExitStopped, cli::kExitStopped},
+      {"no port at all", {}, cli::kExitFinished, cli::kExitFailed},
+  };
+  for (const Case& c : cases) EXPECT_EQ(cli::exit_status_without_json(c.results, c.status_before), c.status) << c.what;
+}
+
+TEST(JsonFile, AnArrayOfEveryPortsObjectInTheirOrder) {
+  const std::string text = cli::results_json_text({finished("a", "1"), failed_at_block("b")}, "log.txt");
+  ASSERT_EQ(text.back(), '\n');
+  const nlohmann::json all = nlohmann::json::parse(text);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0]["port"], "a");
+  EXPECT_EQ(all[0]["outcome"], "finished");
+  EXPECT_EQ(all[1]["port"], "b");
+  EXPECT_EQ(all[1]["serial_number"], "ZP-104712");
+  // A printer's bytes that are not UTF-8 are replaced, not refused.
+  cli::PortResult odd = finished("c", "\xff\xfe");
+  EXPECT_NO_THROW(nlohmann::json::parse(cli::results_json_text({odd}, "log.txt")));
+}
+
 TEST(FinalLine, PortOutcomeSerialSecondsAndWhy) {
   EXPECT_EQ(cli::final_line(finished("ttyUSB0", "ZP-104711"), 7), "ttyUSB0  finished  ZP-104711  58.1 s");
   EXPECT_EQ(cli::final_line(failed_at_block("ttyUSB1"), 7),
