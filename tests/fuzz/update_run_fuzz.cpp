@@ -30,6 +30,8 @@
 #include <memory>
 
 #include "tests/fuzz/fuzz_line.h"
+#include "tests/support/records.h"
+#include "tests/support/run_control.h"
 #include "package/protocol_constants.h"
 #include "update/driver.h"
 #include "update/operator_text.h"
@@ -42,16 +44,12 @@ constexpr std::uint32_t kBlock = 528;
 constexpr char kVersion[] = "FUZZ-FIRMWARE-1";
 
 package::Record& record() {
-  static auto r = [] {
-    auto p = std::make_unique<package::Record>();
-    p->marker = package::kMarker;
-    p->presence = 0x0007C000;
-    std::strcpy(p->version, kVersion);
-    std::memcpy(p->access_code, "ZV4711", package::kAccessCodeSize);
-    std::strcpy(p->log_tag, "TAG");
-    for (std::uint32_t i = 0; i < package::kImageCapacity; ++i) p->image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-    return p;
-  }();
+  static auto r = fakes::RecordBuilder()
+                      .version(kVersion)
+                      .access_code("ZV4711")
+                      .log_tag("TAG")
+                      .image([](std::uint32_t i) { return static_cast<std::uint8_t>(i * 7 + (i >> 8)); })
+                      .build();
   return *r;
 }
 
@@ -168,23 +166,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    "sn_build.txt"};
   FuzzPlatform platform(port, host);
   update::RunState state;
-  state.run_active = 1;  // the dialog sets it before it calls the driver
 
   std::size_t stop_at = SIZE_MAX;    // event index of the pump at which STOP was pressed
   std::size_t cancel_at = SIZE_MAX;  // ... and Cancel
   host.on_pump = [&] {
     const fuzz::Press press = port.pump();
     if (press == fuzz::Press::kStop) {
-      state.run_active = 0;
-      state.stop_request = 1;
+      fakes::press_stop(state);
       if (stop_at == SIZE_MAX) stop_at = port.events.size() - 1;
     } else if (press == fuzz::Press::kCancel && ops.enabled) {
-      state.run_active = 0;
+      fakes::press_cancel(state);
       if (cancel_at == SIZE_MAX) cancel_at = port.events.size() - 1;
     }
   };
 
-  const update::Outcome outcome = update::run_update(request, ops, platform, state, pkg);
+  const update::Outcome outcome = fakes::run(request, ops, platform, state, pkg).outcome;
 
   const auto& ev = port.events;
   const std::string announce = std::string(kVersion) + ";" + std::to_string(length) + ";528;\r\n";
