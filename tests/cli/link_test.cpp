@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -145,7 +146,21 @@ TEST(SysfsLatencyTimer, ReadsTheAdapterBehindTheNodeOrItsByIdName) {
 TEST(LowLatency, APtyHasNoSuchRequestAndStaysAsItWas) {
   int master = -1, slave = -1;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(slave, &before), 0);
   EXPECT_FALSE(cli::request_low_latency(slave));
+  // The refused request leaves the line as it was and usable.
+  termios after{};
+  ASSERT_EQ(::tcgetattr(slave, &after), 0);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
+  ASSERT_EQ(::write(master, "x\n", 2), 2);
+  char got[2] = {};
+  EXPECT_EQ(::read(slave, got, sizeof got), 2);
+  EXPECT_EQ(got[0], 'x');
   ::close(master);
   ::close(slave);
 }

@@ -19,6 +19,7 @@
 #include "package/protocol_constants.h"
 #include "protocol/handshake.h"
 #include "tests/fuzz/fuzz_line.h"
+#include "tests/support/records.h"
 #include "tests/protocol/expected_frames.h"
 
 namespace {
@@ -26,7 +27,7 @@ namespace {
 using protocol_test::Bytes;
 
 package::Record& record() {
-  static auto r = std::make_unique<package::Record>();
+  static auto r = fakes::RecordBuilder().build();
   return *r;
 }
 

@@ -13,12 +13,13 @@
 
 #include "protocol/identify.h"
 #include "tests/fuzz/fuzz_line.h"
+#include "tests/support/records.h"
 #include "tests/support/scripted_printer.h"
 
 namespace {
 
 package::Record& record() {
-  static auto r = std::make_unique<package::Record>();  // zero-filled; the query reads the variant only
+  static auto r = fakes::RecordBuilder().build();  // the query reads the variant only
   return *r;
 }
 

@@ -30,6 +30,8 @@
 #include <memory>
 
 #include "tests/fuzz/fuzz_line.h"
+#include "tests/support/records.h"
+#include "tests/support/run_control.h"
 #include "package/protocol_constants.h"
 #include "update/run.h"
 #include "update/operator_text.h"
@@ -42,16 +44,12 @@ constexpr std::uint32_t kBlock = 528;
 constexpr char kVersion[] = "FUZZ-FIRMWARE-1";
 
 package::Record& record() {
-  static auto r = [] {
-    auto p = std::make_unique<package::Record>();
-    p->marker = package::kMarker;
-    p->presence = 0x0007C000;
-    std::strcpy(p->version, kVersion);
-    std::memcpy(p->access_code, "ZV4711", package::kAccessCodeSize);
-    std::strcpy(p->log_tag, "TAG");
-    for (std::uint32_t i = 0; i < package::kImageCapacity; ++i) p->image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-    return p;
-  }();
+  static auto r = fakes::RecordBuilder()
+                      .version(kVersion)
+                      .access_code("ZV4711")
+                      .log_tag("TAG")
+                      .image([](std::uint32_t i) { return static_cast<std::uint8_t>(i * 7 + (i >> 8)); })
+                      .build();
   return *r;
 }
 
@@ -183,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
 
-  const update::RunResult result = update::run_update(request, observer, platform, state, pkg);
+  const update::RunResult result = fakes::run(request, observer, platform, state, pkg);
   observer.over(result);
   const update::Outcome outcome = result.outcome;
   // Acknowledged bytes never pass the image, and a finished run had all of them acknowledged.

@@ -6,16 +6,12 @@
 #include "package/package.h"
 #include "package/protocol_constants.h"
 #include "package/sample_image.h"
+#include "tests/support/records.h"
 
 namespace {
 
 std::unique_ptr<package::Record> make_record() {
-  auto r = std::make_unique<package::Record>();
-  std::memset(r.get(), 0, sizeof *r);
-  r->image_length = 10;
-  r->presence = 0x0007C000;
-  std::strcpy(r->version, "V1");
-  return r;
+  return fakes::RecordBuilder().image_length(10).version("V1").build();
 }
 
 TEST(Package, PresenceTest) {

@@ -13,6 +13,7 @@
 #include "protocol/expected_frames.h"
 #include "protocol/frames.h"
 #include "protocol/scrambler.h"
+#include "support/records.h"
 #include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
@@ -36,11 +37,7 @@ const std::string kQueryReply12345 = std::string("\x02" "000" "12345;VIRTUAL" "7
 const Bytes kQuery = {0x02, 0x23, 0x42, 0x60, 0x30, 0x31, 0x0A};
 
 std::unique_ptr<package::Record> record(int variant, bool scramble, const char (&code)[7] = kCode) {
-  auto r = std::make_unique<package::Record>();
-  r->variant = static_cast<std::uint8_t>(variant);
-  r->scramble_flag = scramble ? 1 : 0;
-  std::memcpy(r->access_code, code, package::kAccessCodeSize);
-  return r;
+  return fakes::RecordBuilder().variant(variant).scramble(scramble ? 1 : 0).access_code(code).build();
 }
 
 Config config(int variant, bool scramble) {

@@ -1,4 +1,4 @@
-// The updater's portable core against the running zorven-printer over a real pty: identification
+// Whole update runs (run_update) against the running zorven-printer over a real pty: identification
 // query, entry handshake and image transfer of every protocol variant, and the image the printer
 // writes out compared byte for byte with the one the package carries; and a line of printers met
 // as a station meets it.
@@ -24,14 +24,15 @@
 #include <nlohmann/json.hpp>
 
 #include "package/package.h"
-#include "package/sample_image.h"
-#include "protocol/handshake.h"
 #include "protocol/identify.h"
 #include "serial/port_posix.h"
 #include "serial/timed_io.h"
+#include "support/expected_log.h"
+#include "support/pty_platform.h"
+#include "support/records.h"
+#include "support/run_control.h"
 #include "support/run_fakes.h"
 #include "update/run.h"
-#include "update/transfer.h"
 
 extern char** environ;
 
@@ -112,43 +113,27 @@ std::string read_file(const std::string& path) {
 }
 
 std::unique_ptr<package::Record> sample_package(int variant, bool scramble) {
-  auto r = std::make_unique<package::Record>();
-  r->marker = package::kMarker;
-  r->scramble_flag = scramble ? 1 : 0;
-  r->presence = 0x0007C000;
-  r->image_length = package::kImageCapacity;
-  r->variant = static_cast<std::uint8_t>(variant);
-  std::strcpy(r->version, "ZORVEN E2E 1.0");
-  package::fill_sample_image(r->image, r->image_length);
-  std::memcpy(r->access_code, kAccessCode, package::kAccessCodeSize);
-  return r;
+  return fakes::RecordBuilder()
+      .variant(variant)
+      .scramble(scramble ? 1 : 0)
+      .image_length(package::kImageCapacity)
+      .sample_image()
+      .version("ZORVEN E2E 1.0")
+      .access_code(kAccessCode)
+      .build();
 }
 
 struct RunOutcome {
-  int query = 0;
-  int handshake = 0;
-  std::int32_t reply_count = 0;
-  std::string serial;
+  update::RunResult result;
   update::RunState state;
   fakes::RecordingObserver observer;
+  fakes::PtyPlatform platform;
 };
 
-// One update run of the portable core, as the driver makes it, on the named device.
-void run_update(const std::string& device, package::Record& pkg, RunOutcome& out) {
-  const int fd = serial::open_port(device.c_str(), kSpeed);
-  ASSERT_GE(fd, 0) << device;
-  serial::PosixPort port(fd);
-  update::RunState& st = out.state;
-  st.run_active = 1;
-  serial::Line line{port, serial::console_host(), st.reply_timeout, st.stop_request, st.text};
-  static char reply[serial::kReplyBufferSize];
-  st.reply_timeout = 1;
-  out.query = protocol::identification_query(line, pkg, st.serial_number);
-  out.serial = st.serial_number;
-  st.reply_timeout = 5;
-  out.handshake = protocol::entry_handshake(line, pkg, reinterpret_cast<std::uint8_t*>(reply), out.reply_count);
-  if (out.handshake) update::transfer_image(line, st, pkg, out.observer, reply);
-  port.close();
+// One whole update run on the named device, as a front end starts it.
+void update_on(const std::string& device, const package::Record& pkg, RunOutcome& out) {
+  const update::RunRequest request{device.c_str(), kSpeed, "sn_build.txt"};
+  out.result = fakes::run(request, out.observer, out.platform, out.state, pkg);
 }
 
 // The identification query alone on a port opened for it, as a station polls: the serial number
@@ -195,14 +180,17 @@ TEST(PrinterOverPty, EveryVariantDeliversTheWholeImage) {
     ASSERT_TRUE(printer.start(args, log));
 
     RunOutcome r;
-    run_update(printer.pty(), *pkg, r);
+    update_on(printer.pty(), *pkg, r);
 
+    // Only variants 0, 1 and 4 are asked for their serial number; it goes into the production log.
     const bool with_query = c.variant == 0 || c.variant == 1 || c.variant == 4;
-    EXPECT_EQ(r.query, with_query ? 1 : 0);
-    EXPECT_EQ(r.serial, with_query ? serial : "");
-    EXPECT_EQ(r.handshake, 1) << "reply count " << r.reply_count;
+    EXPECT_EQ(std::string(r.result.serial_number), with_query ? serial : "");
+    EXPECT_EQ(r.platform.appended,
+              (std::vector<std::string>{(with_query ? serial : "") + ";X;12/06/26 03:57:54\r\n"}));
+    EXPECT_EQ(r.result.outcome, update::Outcome::kFinished)
+        << "handshake reply count " << r.result.failure.received_count;
     EXPECT_EQ(r.state.stop_request, 0u);
-    EXPECT_EQ(r.observer.log, (std::vector<std::string>{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+    EXPECT_EQ(r.observer.log, fakes::finished_run_log());
     ASSERT_FALSE(r.observer.positions.empty());
     EXPECT_EQ(r.observer.positions.back(), 100u);
 
@@ -223,14 +211,17 @@ TEST(PrinterOverPty, InjectedFaultsReachTheUpdater) {
   const struct {
     const char* name;
     std::vector<std::string> faults;
-    int handshake;
-    std::vector<std::string> log;
+    update::Outcome outcome;
+    fakes::Log log;
   } cases[] = {
-      {"a forced retry", {"--retry-every", "2"}, 1,
-       {"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}},
-      {"refused handshake", {"--refuse-handshake"}, 0, {}},
-      {"bad block verdict", {"--bad-reply-block", "2"}, 1, {"OK", "BUSY"}},
-      {"garbage for the closing reply", {"--garbage", "wait"}, 1, {"OK", "GARBAGE", "Bad printer response."}},
+      {"a forced retry", {"--retry-every", "2"}, update::Outcome::kFinished, fakes::finished_run_log(1)},
+      // The reply's first four bytes: STX, its length, status "01".
+      {"refused handshake", {"--refuse-handshake"}, update::Outcome::kBadReceipt,
+       fakes::failed_run_log({"Bad Receipt: ", "0x02 0x23 0x30 0x31 "})},
+      {"bad block verdict", {"--bad-reply-block", "2"}, update::Outcome::kBlockRefused,
+       fakes::failed_run_log({"OK", "BUSY"})},
+      {"garbage for the closing reply", {"--garbage", "wait"}, update::Outcome::kClosingRefused,
+       fakes::failed_run_log({"OK", "GARBAGE", "Bad printer response."})},
   };
   const std::string log = ::testing::TempDir() + "printer_fault_stderr.txt";
   for (const auto& c : cases) {
@@ -240,8 +231,8 @@ TEST(PrinterOverPty, InjectedFaultsReachTheUpdater) {
     PrinterProcess printer;
     ASSERT_TRUE(printer.start(args, log));
     RunOutcome r;
-    run_update(printer.pty(), *pkg, r);
-    EXPECT_EQ(r.handshake, c.handshake);
+    update_on(printer.pty(), *pkg, r);
+    EXPECT_EQ(r.result.outcome, c.outcome);
     EXPECT_EQ(r.observer.log, c.log);
     EXPECT_EQ(printer.wait_exit(), 0);
   }
@@ -259,19 +250,19 @@ TEST(PrinterOverPty, ALineOfPrintersOutlivesTheClosesAndEndsAfterTheLast) {
   ASSERT_TRUE(printer.start({"--access-code", kAccessCode, "--serials", "LINE-A,LINE-B", "--gap", "1500", "--summary",
                              summary},
                             ::testing::TempDir() + "printer_line_stderr.txt"));
-  const std::vector<std::string> whole = {"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"};
+  const fakes::Log whole = fakes::finished_run_log();
 
   EXPECT_EQ(query_alone(printer.pty(), *pkg), "LINE-A");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // long enough for the printer to see the close
   RunOutcome a;
-  run_update(printer.pty(), *pkg, a);
-  EXPECT_EQ(a.serial, "LINE-A");
+  update_on(printer.pty(), *pkg, a);
+  EXPECT_EQ(std::string(a.result.serial_number), "LINE-A");
   EXPECT_EQ(a.observer.log, whole);
   EXPECT_EQ(query_alone(printer.pty(), *pkg), "");  // A is off, B not on yet
   std::this_thread::sleep_for(std::chrono::seconds(1));  // the query waited 1 s of the 1.5 s gap
   RunOutcome b;
-  run_update(printer.pty(), *pkg, b);
-  EXPECT_EQ(b.serial, "LINE-B");
+  update_on(printer.pty(), *pkg, b);
+  EXPECT_EQ(std::string(b.result.serial_number), "LINE-B");
   EXPECT_EQ(b.observer.log, whole);
   EXPECT_EQ(printer.wait_exit(), 0);
 

@@ -20,6 +20,7 @@
 #include "protocol/scrambler.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/wire.h"
+#include "tests/support/records.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ std::string answer(const printer::Config& config, std::initializer_list<Bytes> s
 // the data the printer recovers and its inner checksum characters.
 TEST(PrinterWire, EntryFramesForRandomAccessCodesPassThePrinter) {
   RandomBytes random;
-  auto record = std::make_unique<package::Record>();
+  auto record = fakes::RecordBuilder().build();
   const std::string accepted = printer::framed_reply(printer::kStatusAccepted, "");
   const std::string accepted2 = printer::framed_reply(printer::kStatusAccepted, printer::kVariant2ReplyData);
   const Bytes probe = {0x17};

@@ -14,13 +14,12 @@
 #include "protocol/handshake.h"
 #include "protocol/identify.h"
 #include "support/fakes.h"
-#include "test_record.h"
+#include "support/records.h"
 
 namespace {
 
 using protocol_test::Bytes;
 using protocol_test::kCodeA1B2C3;
-using protocol_test::make_record;
 
 std::string b(std::initializer_list<int> v) {
   std::string s;
@@ -95,7 +94,7 @@ TEST(IdentificationQuery, RepliesFromTheTable) {
   for (const QueryCase& c : kQueryCases) {
     SCOPED_TRACE(c.name);
     Printer p({c.reply}, 1);
-    auto r = make_record(kCodeA1B2C3, 4);
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(4).build();
     char serial[protocol::kSerialNumberSize + 1];
     std::memset(serial, 'X', sizeof serial);
     serial[protocol::kSerialNumberSize] = 0x5A;  // guard
@@ -113,7 +112,7 @@ TEST(IdentificationQuery, OnlyVariants0_1_4AskButEveryVariantEmptiesTheSerialNum
     SCOPED_TRACE(variant);
     const bool asks = variant == 0 || variant == 1 || variant == 4;
     Printer p({b({0x02, 0x25}) + "00" + "7;" + "01\n"}, 1);
-    auto r = make_record(kCodeA1B2C3, static_cast<std::uint8_t>(variant));
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(variant).build();
     char serial[protocol::kSerialNumberSize] = "OLD";
     EXPECT_EQ(protocol::identification_query(p.line, *r, serial), asks ? 1 : 0);
     EXPECT_EQ(std::string(serial), asks ? "7" : "");
@@ -123,7 +122,7 @@ TEST(IdentificationQuery, OnlyVariants0_1_4AskButEveryVariantEmptiesTheSerialNum
 
 TEST(IdentificationQuery, SilentPrinterLeavesTheSerialNumberEmpty) {
   Printer p({}, 1);
-  auto r = make_record(kCodeA1B2C3, 4);
+  auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(4).build();
   char serial[protocol::kSerialNumberSize] = "OLD";
   EXPECT_EQ(protocol::identification_query(p.line, *r, serial), 0);
   EXPECT_STREQ(serial, "");
@@ -155,7 +154,7 @@ TEST(IdentificationQuery, WaitsForALateReplyEndSoTheHandshakeReadsOnlyItsOwnRepl
     Printer p({"", kAccepted}, 1);
     p.port.steps = {fakes::data(b({0x02, 0x2E}) + "00"), fakes::data("ZP-000001;V")};
     p.port.steps.insert(p.port.steps.end(), c.end.begin(), c.end.end());
-    auto r = make_record(kCodeA1B2C3, 4);
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(4).build();
     char serial[protocol::kSerialNumberSize] = "OLD";
     const std::int64_t start = p.host.t;
     EXPECT_EQ(protocol::identification_query(p.line, *r, serial), 1);
@@ -171,7 +170,7 @@ TEST(EntryHandshake, CommonSendsItsFrameAndSucceedsOnStatus00) {
   for (int variant : {0, 1, 4}) {
     SCOPED_TRACE(variant);
     Printer p({kAccepted});
-    auto r = make_record(kCodeA1B2C3, static_cast<std::uint8_t>(variant));
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(variant).build();
     EXPECT_EQ(p.handshake(*r), 1);
     EXPECT_EQ(p.port.writes, std::vector<Bytes>{protocol_test::kCommonA1B2C3});
   }
@@ -179,14 +178,14 @@ TEST(EntryHandshake, CommonSendsItsFrameAndSucceedsOnStatus00) {
 
 TEST(EntryHandshake, CommonSucceedsWithoutTheClosingBytes) {
   Printer p({b({0x02, 0x23}) + "00"});
-  auto r = make_record(kCodeA1B2C3, 4);
+  auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(4).build();
   EXPECT_EQ(p.handshake(*r), 1);
   EXPECT_EQ(p.reply_count, 0);
 }
 
 TEST(EntryHandshake, Variant2WakesSendsFrameThenAcknowledges) {
   Printer p({b({0x06}), kAccepted});
-  auto r = make_record(kCodeA1B2C3, 2);
+  auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(2).build();
   EXPECT_EQ(p.handshake(*r), 1);
   const std::vector<Bytes> wire = {{0x18, 0x18, 0x18, 0x05}, protocol_test::kVariant2A1B2C3, {0x06}};
   EXPECT_EQ(p.port.writes, wire);
@@ -195,13 +194,13 @@ TEST(EntryHandshake, Variant2WakesSendsFrameThenAcknowledges) {
 TEST(EntryHandshake, Variant3ProbesOnlyWhenScrambling) {
   {
     Printer p({b({0x11}), kAccepted});
-    auto r = make_record(kCodeA1B2C3, 3, 1);
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(3).scramble(1).build();
     EXPECT_EQ(p.handshake(*r), 1);
     EXPECT_EQ(p.port.writes, (std::vector<Bytes>{{0x17}, protocol_test::kScrambledA1B2C3}));
   }
   {
     Printer p({kAccepted});
-    auto r = make_record(kCodeA1B2C3, 3, 0);
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(3).scramble(0).build();
     EXPECT_EQ(p.handshake(*r), 1);
     EXPECT_EQ(p.port.writes, std::vector<Bytes>{protocol_test::kPlainA1B2C3});
   }
@@ -219,7 +218,7 @@ TEST(EntryHandshake, Variant3RetriesOnceWithThePlainFrameAndRestoresTheFlag) {
     std::vector<std::string> replies = {kRefused, kAccepted};
     if (c.flag != 0) replies.insert(replies.begin(), b({0x11}));
     Printer p(replies);
-    auto r = make_record(kCodeA1B2C3, 3, c.flag);
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(3).scramble(c.flag).build();
     EXPECT_EQ(p.handshake(*r), 1);
     EXPECT_EQ(p.port.writes, c.wire);
     EXPECT_EQ(r->scramble_flag, c.flag);  // the next run builds what the package says
@@ -269,7 +268,7 @@ TEST(EntryHandshake, FailingPointsHandBackTheCountOfTheirRead) {
   for (const FailCase& c : fail_cases()) {
     SCOPED_TRACE(c.name);
     Printer p(c.replies);
-    auto r = make_record(kCodeA1B2C3, c.variant, c.flag);
+    auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(c.variant).scramble(c.flag).build();
     p.reply_count = -1;
     EXPECT_EQ(p.handshake(*r), 0);
     EXPECT_EQ(p.reply_count, c.reply_count);
@@ -281,7 +280,7 @@ TEST(EntryHandshake, FailingPointsHandBackTheCountOfTheirRead) {
 TEST(EntryHandshake, FailedReadRequestCountsAsFourZeroBytes) {
   Printer p({kAccepted});
   p.port.steps.push_back(fakes::failed());
-  auto r = make_record(kCodeA1B2C3, 4);
+  auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(4).build();
   EXPECT_EQ(p.handshake(*r), 0);
   EXPECT_EQ(p.reply_count, 4);
   EXPECT_EQ(p.work_start(4), Bytes(4, 0));
@@ -294,7 +293,7 @@ TEST(EntryHandshake, FailedReadRequestCountsAsFourZeroBytes) {
 TEST(EntryHandshake, Variant2ReplyInTwoPiecesCountsTheFirstLfOfEachPiece) {
   Printer p({});
   p.port.steps = {fakes::data("\x06"), fakes::data(b({0x02, 0x23}) + "01\n"), fakes::data("X\n\n")};
-  auto r = make_record(kCodeA1B2C3, 2);
+  auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(2).build();
   EXPECT_EQ(p.handshake(*r), 0);
   EXPECT_EQ(p.reply_count, 13);
   EXPECT_EQ(p.work_start(8), bytes_of(b({0x02, 0x23}) + "01\nX\n\n"));
@@ -306,7 +305,7 @@ TEST(EntryHandshake, Variant2ReplyInTwoPiecesCountsTheFirstLfOfEachPiece) {
 TEST(EntryHandshake, StopEndsEachReadAfterTheNextIdleRequest) {
   Printer p({b({0x02, 0x23}) + "01"});  // refused, and then the printer falls silent
   p.host.on_pump = [&p] { p.stop_request = 1; };
-  auto r = make_record(kCodeA1B2C3, 3, 0);
+  auto r = fakes::RecordBuilder().access_code(kCodeA1B2C3).variant(3).scramble(0).build();
   const std::int64_t start = p.host.t;
   EXPECT_EQ(p.handshake(*r), 0);
   EXPECT_EQ(p.reply_count, 0);

@@ -6,33 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "package/package.h"
 #include "tests/support/fakes.h"
 #include "update/platform.h"
 #include "update/run.h"
 
 namespace fakes {
-
-// A present package of the given variant whose 1000-byte image is two blocks, byte i being
-// i * step, on the heap (a record is large).
-inline std::unique_ptr<package::Record> two_block_record(std::uint8_t variant, std::uint8_t step) {
-  auto r = std::make_unique<package::Record>();
-  std::memset(r.get(), 0, sizeof *r);
-  r->marker = package::kMarker;
-  r->scramble_flag = 1;
-  r->presence = 0x0007C000;
-  r->image_length = 1000;
-  r->variant = variant;
-  std::strcpy(r->version, "V1.0");
-  std::memcpy(r->access_code, "ZV4711", package::kAccessCodeSize);
-  std::strcpy(r->log_tag, "X");
-  for (std::uint32_t i = 0; i < r->image_length; ++i) r->image[i] = static_cast<std::uint8_t>(i * step);
-  return r;
-}
 
 // Records what a run reports, in order: "log <text>", "progress <position>", "after_query",
 // "before_transfer", "turning_off" and, from over(), "end <outcome>"; the block verdicts apart, in `retries`.

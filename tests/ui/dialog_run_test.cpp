@@ -1,5 +1,8 @@
-#include <cstring>
-#include <functional>
+// What the update dialog adds to a run: its observer turns the run's reports and moments into
+// the dialog's controls (log list, progress bar, repaints, the controls and START/STOP, focus, the
+// error box). What the run itself does is tested with the driver (tests/update/driver_test.cpp).
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,40 +10,82 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/dialog_fakes.h"
+#include "tests/support/expected_log.h"
+#include "tests/support/records.h"
+#include "tests/support/run_control.h"
 #include "tests/support/run_fakes.h"
 #include "tests/support/scripted_printer.h"
 #include "ui/dialog_observer.h"
-#include "ui/dialog_text.h"
-#include "update/run.h"
+#include "update/operator_text.h"
 #include "update/production_log.h"
 
-// The update run as the dialog sees it: the driver behind the dialog's observer, with the request
-// the dialog makes from its port text and the speed list's selection.
 namespace {
 
-using Log = std::vector<std::string>;
+using Events = std::vector<std::string>;
 
-std::unique_ptr<package::Record> make_package(std::uint8_t variant = 4) { return fakes::two_block_record(variant, 7); }
+update::RunResult ended(update::Outcome outcome) {
+  update::RunResult r;
+  r.outcome = outcome;
+  return r;
+}
 
-// One run against a printer that has to be switched into update mode first.
-struct Bench {
-  Bench() {
-    printer.query_answer = fakes::query_reply("A1B2C3;rest");
-    port.on_write = [this, inner = port.on_write](const std::vector<std::uint8_t>& w) {
-      write_times.push_back(host.t);
-      inner(w);
-    };
+// Each of the observer's calls on its own, in the order a run makes them.
+TEST(DialogObserver, EachCallDrivesItsControls) {
+  fakes::RecordingOps ops;
+  ui::DialogObserver observer(ops);
+  const auto step = [&ops](auto call, const Events& expected, const char* what) {
+    ops.events.clear();
+    call();
+    EXPECT_EQ(ops.events, expected) << what;
+  };
+  update::RunObserver& run = observer;
+  step([&] { run.log_line("Start..."); }, {"log Start..."}, "a log line");
+  step([&] { run.log_line(""); }, {"log "}, "an empty line");
+  step([&] { run.log_line(nullptr); }, {"log "}, "a null text");
+  step([&] { run.after_query(); }, {"disable", "focus"}, "query done: controls off, START reads STOP, focus kept");
+  step([&] { run.before_transfer(); }, {"repaint", "repaint"}, "before the transfer");
+  // The bar shows the percent, not the bytes acknowledged.
+  step([&] { run.progress(52, 528); }, {"progress 52"}, "progress");
+  step([&] { run.block_answered(true); }, {}, "a verdict");
+  step([&] { run.printer_turning_off(); }, {"repaint"}, "the printer turns off");
+  step([&] { observer.run_over(ended(update::Outcome::kFinished)); }, {"set_focus", "enable"}, "the end");
+  EXPECT_EQ(ops.focused_back, ops.focused);
+}
+
+// Every end but an unopened port gives back the focus the query's end took; an unopened port never
+// took it and shows the dialog's error box instead.
+TEST(DialogObserver, EndGivesTheFocusBackOrShowsTheErrorBox) {
+  const update::Outcome outcomes[] = {update::Outcome::kFinished, update::Outcome::kNoCommunication,
+                                      update::Outcome::kBlockRefused, update::Outcome::kStopped,
+                                      update::Outcome::kPortNotOpened};
+  for (update::Outcome outcome : outcomes) {
+    SCOPED_TRACE(static_cast<int>(outcome));
+    fakes::RecordingOps ops;
+    ui::DialogObserver observer(ops);
+    if (outcome != update::Outcome::kPortNotOpened) observer.after_query();
+    ops.events.clear();
+    observer.run_over(ended(outcome));
+    if (outcome == update::Outcome::kPortNotOpened) {
+      EXPECT_EQ(ops.events, (Events{std::string("error_box ") + update::kPortErrorText, "enable"}));
+      EXPECT_EQ(ops.focused_back, nullptr);
+    } else {
+      EXPECT_EQ(ops.events, (Events{"set_focus", "enable"}));
+      EXPECT_EQ(ops.focused_back, ops.focused);
+    }
   }
-  // What the START handler does with run update's outcome: 1 ends the dialog.
-  int run() {
-    const update::RunRequest request{port_name.c_str(), ui::speed_at(speed), update::kProductionLogFile};
-    const update::RunResult result = update::run_update(request, observer, platform, state, *pkg);
+}
+
+// A run behind the dialog's observer, against a printer that has to be switched into update mode.
+struct DialogRun {
+  DialogRun() { printer.query_answer = fakes::query_reply("A1B2C3;rest"); }
+  // As the dialog's START: the run, then the dialog takes its result.
+  update::RunResult go() {
+    const update::RunResult result = fakes::run(request, observer, platform, state, *pkg);
     observer.run_over(result);
-    return result.outcome == update::Outcome::kPortNotOpened ? 1 : 0;
+    return result;
   }
 
-  std::string port_name = "COM5";  // the port combo's text
-  int speed = 0;                   // the speed combo's selected index
+  const update::RunRequest request{"COM5", 9600, update::kProductionLogFile};
   fakes::FakeHost host;
   fakes::FakePort port{host};
   fakes::ScriptedPrinter printer{port, false};
@@ -48,163 +93,47 @@ struct Bench {
   ui::DialogObserver observer{ops};
   fakes::FakePlatform platform{port, host};
   update::RunState state;
-  std::unique_ptr<package::Record> pkg = make_package();
-  std::vector<std::int64_t> write_times;  // calendar second of each write
+  std::unique_ptr<package::Record> pkg = fakes::RecordBuilder().build();
 };
 
-TEST(DialogRun, SuccessfulRunLogsRecordsAndHandsTheDialogBack) {
-  Bench b;
-  b.port_name = "COM7";
-  b.speed = 4;
-  EXPECT_EQ(b.run(), 0);
-
-  EXPECT_EQ(b.platform.opened_name, "COM7");
-  EXPECT_EQ(b.platform.opened_speed, 115200u);
-  EXPECT_EQ(b.printer.queries, 1);
-  ASSERT_EQ(b.printer.frames.size(), 1u);
-  EXPECT_EQ(b.printer.frames[0].size(), 13u);  // the common entry frame
-  EXPECT_EQ(b.printer.accepted, 1000u);
-  EXPECT_EQ(b.port.closes, 1);
-
-  EXPECT_EQ(b.ops.log, (Log{"Start...", "OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF",
-                            "Process finished.", ""}));
-  // Controls go off once the query is done, focus is remembered then, and both come back at the end.
-  const std::vector<std::string> expected_events = {
-      "log Start...", "disable", "focus", "repaint", "repaint", "log OK", "progress 52", "progress 100",
-      "log WAIT", "log ", "log PLEASE WAIT UNTIL THE DEVICE TURNS OFF", "repaint", "log Process finished.",
-      "log ", "set_focus", "enable"};
-  EXPECT_EQ(b.ops.events, expected_events);
-  EXPECT_EQ(b.ops.focused_back, b.ops.focused);
-
-  EXPECT_EQ(b.platform.appended_to, "sn_build.txt");
-  EXPECT_EQ(b.platform.appended, (std::vector<std::string>{"A1B2C3;X;12/06/26 03:57:54\r\n"}));
-  EXPECT_EQ(b.state.stop_request, 0u);
+// A whole run as the dialog shows it: controls go off once the query is done and the focus is
+// remembered then, the log list is repainted before the transfer and when the printer turns off,
+// and focus and controls come back at the end.
+TEST(DialogRunShown, FinishedRunInTheLogListBarAndControls) {
+  DialogRun d;
+  ASSERT_EQ(d.go().outcome, update::Outcome::kFinished);
+  const fakes::Log log = fakes::finished_run_log();
+  EXPECT_EQ(d.ops.log, log);
+  const auto l = [&log](std::size_t i) { return "log " + log[i]; };
+  EXPECT_EQ(d.ops.events, (Events{l(0), "disable", "focus", "repaint", "repaint", l(1), "progress 52", "progress 100",
+                                  l(2), l(3), l(4), "repaint", l(5), l(6), "set_focus", "enable"}));
+  EXPECT_EQ(d.ops.progress, (std::vector<std::uint32_t>{52, 100}));
+  EXPECT_EQ(d.ops.focused_back, d.ops.focused);
 }
 
-TEST(DialogRun, UnansweredQueryWaitsOneSecondAndLeavesTheSerialFieldEmpty) {
-  Bench b;
-  b.printer.query_answer.clear();
-  b.state.reply_timeout = 5;
-  EXPECT_EQ(b.run(), 0);
-  ASSERT_GE(b.write_times.size(), 2u);
-  EXPECT_LE(b.write_times[1] - b.write_times[0], 2);  // query at 1 s, not the 5 s before it
-  EXPECT_EQ(b.ops.log[b.ops.log.size() - 2], "Process finished.");
-  EXPECT_EQ(b.platform.appended, (std::vector<std::string>{";X;12/06/26 03:57:54\r\n"}));
-}
-
-TEST(DialogRun, SpeedComesFromTheSelectedEntryOr9600) {
-  struct Case {
-    int index;
-    std::uint32_t speed;
-  } cases[] = {{-1, 9600}, {0, 9600}, {2, 38400}, {4, 115200}, {5, 9600}};
-  for (const Case& c : cases) {
-    Bench b;
-    b.speed = c.index;
-    b.run();
-    EXPECT_EQ(b.platform.opened_speed, c.speed) << c.index;
-  }
-}
-
-struct Failure {
-  const char* what;
-  std::function<void(Bench&)> setup;
-  int result;
-  Log log;
-};
-
-TEST(DialogRun, FailuresEndTheRunWithoutAProductionLine) {
-  const Failure cases[] = {
-      {"port cannot be opened", [](Bench& b) { b.platform.can_open = false; }, 1,
-       {"Start...", "Error opening serial port."}},
-      {"handshake unanswered", [](Bench& b) { b.printer.handshake_answer.clear(); }, 0,
-       {"Start...", "No communication.", ""}},
-      {"handshake cut short",
-       [](Bench& b) { b.printer.handshake_answer = std::string("\x06\x30\x31", 3); }, 0,
-       {"Start...", "Bad Receipt: ", "0x06 0x30 0x31 ", ""}},
-      {"handshake cut short, bytes above 9",
-       [](Bench& b) { b.printer.handshake_answer = std::string("\xAB\x0F\xFF", 3); }, 0,
-       {"Start...", "Bad Receipt: ", "0xAB 0x0F 0xFF ", ""}},
-      {"handshake refused",
-       [](Bench& b) { b.printer.handshake_answer = std::string("\x02\x00\x30\x31\x00\x00\n", 7); }, 0,
-       {"Start...", "Bad Receipt: ", "0x02 0x00 0x30 0x31 ", ""}},
-      {"variant without a handshake", [](Bench& b) { b.pkg->variant = 5; }, 0,
-       {"Start...", "No communication.", ""}},
-      {"transfer fails", [](Bench& b) { b.printer.announce_answer = "NAK\r\n"; }, 0,
-       {"Start...", "Bad printer response or timeout.", "NAK", ""}},
-  };
-  for (const Failure& c : cases) {
-    Bench b;
-    c.setup(b);
-    EXPECT_EQ(b.run(), c.result) << c.what;
-    EXPECT_EQ(b.ops.log, c.log) << c.what;
-    EXPECT_TRUE(b.platform.appended.empty()) << c.what;
-    EXPECT_EQ(b.ops.events.back(), "enable") << c.what;
-    if (c.result == 1) {
-      EXPECT_EQ(b.ops.events[b.ops.events.size() - 2], "error_box Error opening serial port.") << c.what;
-      EXPECT_TRUE(b.port.writes.empty()) << c.what;
-    } else {
-      EXPECT_EQ(b.state.stop_request, 1u) << c.what;
-      EXPECT_EQ(b.port.closes, 1) << c.what;
-      EXPECT_EQ(b.ops.focused_back, b.ops.focused) << c.what;
-    }
-  }
-}
-
-// The run gives the reply to the entry frame and each block's verdict 5 seconds, whatever reply
-// timeout it starts with (the first run of a dialog starts with 5, every later one with the 10 the
-// closing reply of the one before left).
-TEST(DialogRun, EntryReplyAndBlockVerdictsHaveFiveSeconds) {
-  const Log finished = {"Start...", "OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF",
-                        "Process finished.", ""};
-  struct Case {
-    const char* what;
-    int handshake_delay;
-    int block_delay;
-    std::int32_t timeout_before;
-    Log log;
-  } cases[] = {
-      {"entry reply after 3 s", 3, 0, 5, finished},
-      {"entry reply after 4 s in a later run", 4, 0, 10, finished},
-      {"every verdict after 4 s", 0, 4, 5, finished},
-      // Five idle seconds end the wait: a reply in the sixth comes too late.
-      {"entry reply after 5 s", 5, 0, 10, {"Start...", "No communication.", ""}},
-      {"first verdict after 5 s", 0, 5, 10, {"Start...", "OK", "", ""}},
-  };
-  for (const Case& c : cases) {
-    Bench b;
-    b.state.reply_timeout = c.timeout_before;
-    b.printer.handshake_delay = c.handshake_delay;
-    b.printer.block_delay = c.block_delay;
-    EXPECT_EQ(b.run(), 0) << c.what;
-    EXPECT_EQ(b.ops.log, c.log) << c.what;
-    EXPECT_EQ(b.platform.appended.size(), c.log == finished ? 1u : 0u) << c.what;
-  }
-}
-
-TEST(DialogRun, StopDuringTheQueryStillSendsTheEntryFrame) {
-  Bench b;
-  b.printer.query_answer.clear();
-  b.printer.handshake_answer.clear();
-  b.host.on_pump = [&b] { update::request_stop(b.state); };
-  EXPECT_EQ(b.run(), 0);
-  ASSERT_EQ(b.printer.frames.size(), 1u);
-  EXPECT_EQ(b.printer.frames[0].size(), 13u);
-  EXPECT_TRUE(b.printer.announce.empty());
-  EXPECT_EQ(b.ops.log, (Log{"Start...", "No communication.", ""}));
-  EXPECT_TRUE(b.platform.appended.empty());
+// The port that cannot be opened: no controls were turned off, the error box comes after the log
+// line, then the controls are enabled again.
+TEST(DialogRunShown, UnopenedPortShowsTheErrorBox) {
+  DialogRun d;
+  d.platform.can_open = false;
+  ASSERT_EQ(d.go().outcome, update::Outcome::kPortNotOpened);
+  EXPECT_EQ(d.ops.log, fakes::unopened_run_log());
+  EXPECT_EQ(d.ops.events, (Events{"log Start...", "log Error opening serial port.",
+                                  "error_box Error opening serial port.", "enable"}));
 }
 
 // A production log line that cannot be written does not undo the update, but the operator is
-// told, in one line after "Process finished." that names the file and the reason; nothing else
-// of the run changes.
-TEST(DialogRun, UnwritableProductionLogIsToldInOneLine) {
-  Bench b;
-  b.platform.can_append = false;
-  EXPECT_EQ(b.run(), 0);
-  EXPECT_EQ(b.ops.log, (Log{"Start...", "OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF",
-                            "Process finished.",
-                            "Production log not written: sn_build.txt (the file is in use by another program).", ""}));
-  EXPECT_EQ(b.state.stop_request, 0u);
+// told, in one line of the log list after "Process finished." that names the file and the reason;
+// nothing else of what the dialog shows changes.
+TEST(DialogRunShown, UnwritableProductionLogIsToldInOneLine) {
+  DialogRun d;
+  d.platform.can_append = false;
+  ASSERT_EQ(d.go().outcome, update::Outcome::kFinished);
+  const std::string told = "Production log not written: sn_build.txt (the file is in use by another program).";
+  EXPECT_EQ(d.ops.log, fakes::finished_run_log(0, {told}));
+  EXPECT_EQ(std::count(d.ops.events.begin(), d.ops.events.end(), "log " + told), 1);
+  EXPECT_EQ(d.ops.events.back(), "enable");
+  EXPECT_EQ(d.ops.focused_back, d.ops.focused);
 }
 
 }  // namespace

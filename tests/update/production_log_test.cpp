@@ -4,16 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/records.h"
 #include "tests/support/run_fakes.h"
 #include "update/production_log.h"
 
 namespace {
 
 std::unique_ptr<package::Record> record_with_tag(const char* tag) {
-  auto r = std::make_unique<package::Record>();
-  std::memset(r.get(), 0, sizeof *r);
-  std::strcpy(r->log_tag, tag);
-  return r;
+  return fakes::RecordBuilder().log_tag(tag).build();
 }
 
 TEST(ProductionLine, Formats) {

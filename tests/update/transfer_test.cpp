@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/expected_log.h"
+#include "tests/support/records.h"
+#include "tests/support/run_control.h"
 #include "tests/support/run_fakes.h"
 #include "tests/support/scripted_printer.h"
 #include "update/crc16.h"
@@ -14,30 +16,24 @@
 
 namespace {
 
-using Log = std::vector<std::string>;
-const Log kClosing = {"WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"};
+using fakes::Log;
+using update::Outcome;
 
-std::unique_ptr<package::Record> make_package(std::uint32_t length, const char* version = "V1.0") {
-  auto r = std::make_unique<package::Record>();
-  std::memset(r.get(), 0, sizeof *r);
-  r->presence = 0x0007C000;
-  r->image_length = length;
-  std::strcpy(r->version, version);
-  std::mt19937 rng(length);
-  for (auto& b : r->image) b = static_cast<std::uint8_t>(rng());
-  return r;
+// A package whose image of `length` bytes is random, seeded by the length.
+std::unique_ptr<package::Record> make_package(std::uint32_t length) {
+  return fakes::RecordBuilder().image_length(length).random_image(length).build();
 }
 
 // A printer on a fake line and a run ready for the transfer, as the driver leaves it.
 struct Rig {
   Rig() {
-    state.run_active = 1;
+    fakes::mark_run_under_way(state);
     state.reply_timeout = 5;  // as the driver leaves it before the transfer
   }
 
   void run(std::uint32_t length) {
     pkg = make_package(length);
-    update::transfer_image(line, state, *pkg, observer, reply);
+    outcome = update::transfer_image(line, state, *pkg, observer, reply);
   }
 
   std::string image() const { return std::string(reinterpret_cast<const char*>(pkg->image), pkg->image_length); }
@@ -50,6 +46,7 @@ struct Rig {
   serial::Line line{port, host, state.reply_timeout, state.stop_request, state.text};
   std::unique_ptr<package::Record> pkg;
   char reply[serial::kReplyBufferSize] = {};
+  Outcome outcome = Outcome::kStopped;  // as transfer_image returned it
 };
 
 class Transfer : public ::testing::Test, public Rig {};
@@ -73,7 +70,8 @@ TEST_F(Transfer, WholeImageGoesOutInBlocksEachFollowedByItsCrcLowByteFirst) {
   // On the wire: the announce line, then block and CRC alternately, nothing else.
   ASSERT_EQ(port.writes.size(), 1 + 2 * 1242u);
 
-  EXPECT_EQ(observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(outcome, Outcome::kFinished);
+  EXPECT_EQ(observer.log, fakes::transfer_log());
   EXPECT_EQ(observer.events.back(), "turning_off");
   EXPECT_EQ(state.stop_request, 0u);
   EXPECT_EQ(state.reply_timeout, 10);
@@ -104,7 +102,8 @@ TEST_F(Transfer, BlockSplitAndFinalProgressForOtherLengths) {
     EXPECT_EQ(sizes, c.blocks) << c.length;
     ASSERT_FALSE(t.observer.positions.empty()) << c.length;
     EXPECT_EQ(t.observer.positions.back(), c.last_progress) << c.length;
-    EXPECT_EQ(t.observer.log.back(), "PLEASE WAIT UNTIL THE DEVICE TURNS OFF") << c.length;
+    EXPECT_EQ(t.outcome, Outcome::kFinished) << c.length;
+    EXPECT_EQ(t.observer.log, fakes::transfer_log()) << c.length;
   }
 }
 
@@ -122,7 +121,8 @@ TEST_F(Transfer, RetryResendsTheIdenticalBlockWithoutMovingTheProgress) {
   EXPECT_EQ(printer.blocks[2], image().substr(2 * 528, 528));
   EXPECT_EQ(observer.positions, (std::vector<std::uint32_t>{25, 50, 50, 75, 100}));
   EXPECT_EQ(observer.retries, (std::vector<bool>{false, false, true, false, false}));
-  EXPECT_EQ(observer.log, (Log{"OK", "RETRY", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(outcome, Outcome::kFinished);
+  EXPECT_EQ(observer.log, fakes::transfer_log(1));
   EXPECT_EQ(state.stop_request, 0u);
 }
 
@@ -145,7 +145,8 @@ TEST(TransferLineEnd, CrAndTheOneByteAfterItEndAVerdict) {
     t.printer.closing_answer = c.closing;
     t.printer.closing_delay = c.pause;
     t.run(1000);
-    EXPECT_EQ(t.observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"})) << c.what;
+    EXPECT_EQ(t.outcome, Outcome::kFinished) << c.what;
+    EXPECT_EQ(t.observer.log, fakes::transfer_log()) << c.what;
     EXPECT_EQ(t.state.stop_request, 0u) << c.what;
   }
 }
@@ -159,78 +160,81 @@ TEST_F(Transfer, InputArrivingWithABlockIsDiscardedBeforeItsCrc) {
   };
   run(1000);
   EXPECT_EQ(printer.blocks.size(), 2u);
-  EXPECT_EQ(observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(outcome, Outcome::kFinished);
+  EXPECT_EQ(observer.log, fakes::transfer_log());
   EXPECT_EQ(state.stop_request, 0u);
 }
 
 TEST_F(Transfer, ClosingReplyIsAwaitedTenSeconds) {
   printer.closing_delay = 9;  // longer than the 5 seconds that every earlier reply may take
   run(1000);
-  EXPECT_EQ(observer.log, (Log{"OK", "WAIT", "", "PLEASE WAIT UNTIL THE DEVICE TURNS OFF"}));
+  EXPECT_EQ(outcome, Outcome::kFinished);
+  EXPECT_EQ(observer.log, fakes::transfer_log());
   EXPECT_EQ(state.stop_request, 0u);
 }
 
-// Each failure: what the printer or the port does, and the log lines that follow the setup.
+// Each failure: what the printer or the port does, the outcome the transfer returns, and the log
+// lines that follow the setup.
 struct Failure {
   const char* what;
   std::function<void(fakes::FakePort&, fakes::ScriptedPrinter&, update::RunState&, fakes::FakeHost&)> setup;
+  Outcome outcome;
   Log log;
   std::size_t blocks_sent;
 };
 
-TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
+TEST_F(Transfer, EveryFailureEndsWithItsOutcomeAndLogLinesAndRaisesTheStopRequest) {
   const std::string silent;
   const Failure cases[] = {
       {"announce line not written", [](auto& p, auto&, auto&, auto&) { p.fail_writes_from = 0; },
-       {"Error sending data."}, 0},
+       Outcome::kSendFailed, {"Error sending data."}, 0},
       {"announce line written short", [](auto& p, auto&, auto&, auto&) { p.short_writes = true; },
-       {"Error sending data."}, 0},
+       Outcome::kSendFailed, {"Error sending data."}, 0},
       {"announce reply missing", [&](auto&, auto& pr, auto&, auto&) { pr.announce_answer = silent; },
-       {"Bad printer response or timeout.", ""}, 0},
+       Outcome::kAnnounceRefused, {"Bad printer response or timeout.", ""}, 0},
       {"announce reply not OK", [](auto&, auto& pr, auto&, auto&) { pr.announce_answer = "NAK 3\r\n"; },
-       {"Bad printer response or timeout.", "NAK 3"}, 0},
+       Outcome::kAnnounceRefused, {"Bad printer response or timeout.", "NAK 3"}, 0},
       {"run-active flag already cleared", [](auto&, auto&, auto& s, auto&) { update::request_cancel(s); },
-       {"OK", "Process stopped."}, 0},
+       Outcome::kStopped, {"OK", "Process stopped."}, 0},
       {"STOP during the first block's pump",
-       [](auto&, auto&, auto& s, auto& h) {
-         h.on_pump = [&s] { update::request_stop(s); };
-       },
-       {"OK", "Process stopped."}, 1},
+       [](auto&, auto&, auto& s, auto& h) { h.on_pump = [&s] { update::request_stop(s); }; },
+       Outcome::kStopped, {"OK", "Process stopped."}, 1},
       {"STOP during the last block's pump: no closing reply",
        [](auto&, auto& pr, auto& s, auto& h) {
          h.on_pump = [&s, &pr] {
-           if (pr.blocks.size() == 2) { update::request_stop(s); }
+           if (pr.blocks.size() == 2) update::request_stop(s);
          };
        },
-       {"OK"}, 2},
+       Outcome::kStopped, {"OK"}, 2},
       {"block not written", [](auto& p, auto&, auto&, auto&) { p.fail_writes_from = 1; },
-       {"OK", "Error sending data."}, 0},
+       Outcome::kSendFailed, {"OK", "Error sending data."}, 0},
       {"block reply neither OK nor RETRY",
        [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("ERR 7\r\n"); }; },
-       {"OK", "ERR 7"}, 1},
+       Outcome::kBlockRefused, {"OK", "ERR 7"}, 1},
       {"block reply missing",
        [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string(); }; },
-       {"OK", ""}, 1},
+       Outcome::kBlockRefused, {"OK", ""}, 1},
       // The O arrives and the line times out; the K left in the buffer by "OK" does not complete it.
       {"block reply cut off after O",
        [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("O"); }; },
-       {"OK", "O"}, 1},
+       Outcome::kBlockRefused, {"OK", "O"}, 1},
       // A reply word matches on all of its bytes, not on a part of them.
       {"block reply OX",
        [](auto&, auto& pr, auto&, auto&) { pr.block_answer = [](std::size_t) { return std::string("OX\r\n"); }; },
-       {"OK", "OX"}, 1},
+       Outcome::kBlockRefused, {"OK", "OX"}, 1},
       {"closing reply WAIX", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "WAIX\r\n"; },
-       {"OK", "WAIX", "Bad printer response."}, 2},
+       Outcome::kClosingRefused, {"OK", "WAIX", "Bad printer response."}, 2},
       {"closing reply not WAIT", [](auto&, auto& pr, auto&, auto&) { pr.closing_answer = "BUSY\r\n"; },
-       {"OK", "BUSY", "Bad printer response."}, 2},
+       Outcome::kClosingRefused, {"OK", "BUSY", "Bad printer response."}, 2},
       {"closing reply missing", [&](auto&, auto& pr, auto&, auto&) { pr.closing_answer = silent; },
-       {"OK", "", "Bad printer response."}, 2},
+       Outcome::kClosingRefused, {"OK", "", "Bad printer response."}, 2},
   };
   for (const Failure& c : cases) {
     Rig t;
     c.setup(t.port, t.printer, t.state, t.host);
     t.run(1000);  // two blocks
 
+    EXPECT_EQ(t.outcome, c.outcome) << c.what;
     EXPECT_EQ(t.observer.log, c.log) << c.what;
     EXPECT_EQ(t.state.stop_request, 1u) << c.what;
     EXPECT_EQ(t.printer.blocks.size(), c.blocks_sent) << c.what;
@@ -238,7 +242,7 @@ TEST_F(Transfer, EveryFailureRaisesTheStopRequestWithItsLogLines) {
 }
 
 TEST(AnnounceLine, LongestVersionFitsWithoutWritingPastTheBuffer) {
-  auto pkg = make_package(655360, "");
+  auto pkg = make_package(655360);
   std::memset(pkg->version, 'v', 255);
   char out[update::kAnnounceBufferSize + 8];
   std::memset(out, '#', sizeof out);
