@@ -13,6 +13,7 @@
 #include "protocol/expected_frames.h"
 #include "protocol/frames.h"
 #include "protocol/scrambler.h"
+#include "tools/printer/announce.h"
 #include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
@@ -278,6 +279,41 @@ TEST(PrinterMachine, AnnounceLineIsChecked) {
     Wire w(cfg);
     for (const Step& s : entry_steps(4, true)) w.send(s.send);
     EXPECT_EQ(w.send(bytes(c.line)), c.reply);
+  }
+}
+
+// The announce line on its own: the fields taken from the right, the numbers' limits, and what
+// each refusal names.
+TEST(PrinterAnnounce, FieldsAreReadFromTheRightWithinTheirLimits) {
+  const struct {
+    const char* line;
+    const char* version;  // read when `why` is empty
+    std::uint32_t length, block;
+    const char* why;  // a part of the refusal; "" when the line is read
+  } cases[] = {
+      {"FW;1.0;1100;528;\r\n", "FW;1.0", 1100, 528, ""},
+      {";1;65536;\r\n", "", 1, 65536, ""},  // an empty version, the largest block
+      {"V;67108864;1;\r\n", "V", 67108864, 1, ""},
+      {"V;67108865;1;\r\n", "", 0, 0, "bad image length"},
+      {"V;0;528;\r\n", "", 0, 0, "bad image length"},
+      {"V;+1;528;\r\n", "", 0, 0, "bad image length"},
+      {"V;1;65537;\r\n", "", 0, 0, "bad block size"},
+      {"V;1; 528;\r\n", "", 0, 0, "bad block size"},
+      {"1100;528;\r\n", "", 0, 0, "is not <version>;<length>;<block size>;"},
+      {"V;1100;528;\n", "", 0, 0, "does not end in CR LF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    printer::Announce a;
+    const std::string why = printer::parse_announce(c.line, a);
+    if (*c.why == 0) {
+      EXPECT_EQ(why, "");
+      EXPECT_EQ(a.version, c.version);
+      EXPECT_EQ(a.image_length, c.length);
+      EXPECT_EQ(a.block_size, c.block);
+    } else {
+      EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
   }
 }
 

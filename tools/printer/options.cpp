@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/option_error.h"
+#include "tools/printer/announce.h"
 
 namespace printer {
 
