@@ -450,6 +450,7 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
       {"--fault-on", "1"},         {"--gap", "10"},         {"--off-after-failure", "10"},
       {"--serials", "A", "--gap", "600001"},                {"--serials", "A", "--once"},
       {"--serials", "A", "--serial", "B"},
+      {"--delay", "0x10"},         {"--baud", "+9600"},     {"--variant", " 3"},     {"--scramble", "true"},
   };
   for (const auto& args : bad) {
     std::vector<const char*> argv = {"zorven-printer"};
@@ -459,10 +460,12 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
     EXPECT_NE(printer::parse_options(static_cast<int>(argv.size()), argv.data(), o, help), "") << args[0];
   }
   const char* good[] = {"zorven-printer", "--variant", "3", "--scramble", "0", "--access-code", "QWE123",
-                        "--silent", "block:7", "--baud", "115200", "--once", "--image-length", "655360"};
+                        "--silent", "block:7", "--baud", "115200", "--once", "--image-length", "655360",
+                        "--delay", "010"};
   printer::Options o;
   bool help = false;
-  ASSERT_EQ(printer::parse_options(14, good, o, help), "");
+  ASSERT_EQ(printer::parse_options(static_cast<int>(std::size(good)), good, o, help), "");
+  EXPECT_FALSE(help);
   EXPECT_EQ(o.config.variant, 3);
   EXPECT_FALSE(o.config.scramble);
   EXPECT_EQ(std::string(o.config.access_code.begin(), o.config.access_code.end()), "QWE123");
@@ -471,6 +474,17 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
   EXPECT_EQ(o.baud, 115200u);
   EXPECT_TRUE(o.once);
   EXPECT_EQ(o.config.image_length, 655360u);
+  EXPECT_EQ(o.delay_ms, 10u);  // decimal, not octal
+
+  // --help is answered with the generated text, which gives each option's range and default.
+  const char* ask[] = {"zorven-printer", "--help"};
+  printer::Options h;
+  ASSERT_EQ(printer::parse_options(2, ask, h, help), "");
+  EXPECT_TRUE(help);
+  const std::string text = printer::help_text();
+  for (const char* part : {"--variant N:INT in [0 - 4]=4", "--baud N:UINT in [9600 - 115200]", "=ZV4711",
+                           "--gap MS:UINT in [0 - 600000]=1000", "--no-wait"})
+    EXPECT_NE(text.find(part), std::string::npos) << part;
 
   const char* line[] = {"zorven-printer", "--serials", "A,B,A", "--fault-on", "3,1", "--gap", "0",
                         "--off-after-failure", "250", "--remove-at-block", "4"};

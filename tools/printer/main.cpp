@@ -247,12 +247,11 @@ int main(int argc, char** argv) {
   bool help = false;
   const std::string err = printer::parse_options(argc, argv, opt, help);
   if (help) {
-    std::fputs(printer::kUsage, stdout);
+    std::fputs(printer::help_text().c_str(), stdout);
     return 0;
   }
   if (!err.empty()) {
     std::fprintf(stderr, "zorven-printer: %s\n", err.c_str());
-    std::fputs(printer::kUsage, stderr);
     return kExitBadUsage;
   }
 
