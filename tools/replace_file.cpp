@@ -5,7 +5,7 @@
 namespace tools {
 
 Replaced replace_file(const std::string& path, const void* data, std::size_t size) {
-  const std::string tmp = path + ".tmp";
+  const std::string tmp = temporary_of(path);
   std::FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) return Replaced::kNotCreated;
   bool ok = size == 0 || std::fwrite(data, size, 1, f) == 1;
