@@ -1,8 +1,5 @@
 // zorven-mkpackage: writes the 655,784-byte firmware package record that the build embeds.
-//
-//   zorven-mkpackage --out FILE (--image FILE | --sample-image [BYTES]) --version TEXT
-//                    --variant N --scramble N --access-code CODE --log-tag TEXT
-//                    [--presence N] [--reserved HEX]
+// Run with --help for the options.
 //
 // Numbers are decimal ("010" is ten), or hexadecimal with a 0x prefix; only the presence word
 // takes a minus sign. --version-hex, --access-code-hex and --log-tag-hex give the same texts as
@@ -10,7 +7,8 @@
 // a text can be taken apart on its way through CMake, Ninja and a shell); they carry exactly the
 // texts the plain options can, so a NUL byte is refused.
 //
-// Bad input gets a message on stderr and exit status 2; no record is written then.
+// Bad input gets a one-line message on stderr and exit status 2; no record is written then.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,20 +20,18 @@
 #include "package/package.h"
 #include "package/sample_image.h"
 #include "tools/option_error.h"
+#include "tools/replace_file.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: zorven-mkpackage --out FILE (--image FILE | --sample-image [BYTES])\n"
-    "                        --version TEXT --variant 0..255 --scramble N\n"
-    "                        --access-code CODE(6 bytes) --log-tag TEXT\n"
-    "                        [--presence N] [--reserved HEX(up to 32 digits)]\n"
-    "numbers: decimal, or hexadecimal with 0x; texts also as --version-hex,\n"
-    "--access-code-hex, --log-tag-hex HEX (the text's bytes in hexadecimal)\n";
+constexpr int kExitBadInput = 2;
+constexpr std::int32_t kDefaultPresence = 0x0007C000;
+constexpr std::uint32_t kMaxVariant = 255;  // the record's variant is one byte
+constexpr std::uint32_t kMaxScramble = UINT32_MAX;
 
-int fail(const char* what, const char* detail = "") {
-  std::fprintf(stderr, "zorven-mkpackage: %s%s\n", what, detail);
-  return 2;
+int fail(const std::string& what, const char* detail = "") {
+  std::fprintf(stderr, "zorven-mkpackage: %s%s\n", what.c_str(), detail);
+  return kExitBadInput;
 }
 
 bool read_file(const char* path, std::vector<std::uint8_t>& out) {
@@ -59,184 +55,193 @@ int hexval(char c) {
   return -1;
 }
 
-// Decimal digits, or hexadecimal digits after 0x/0X; a minus sign only where lo is negative.
-// Nothing else: no blanks, no plus sign, no octal reading of a leading 0.
-bool parse_long(const char* s, long long lo, long long hi, long long& out) {
-  if (s == nullptr) return false;
-  bool negative = false;
-  if (*s == '-' && lo < 0) {
-    negative = true;
-    ++s;
-  }
-  int base = 10;
-  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    s += 2;
-  }
-  if (*s == 0) return false;
-  unsigned long long v = 0;
-  for (; *s != 0; ++s) {
-    int d = base == 16 ? hexval(*s) : (*s >= '0' && *s <= '9' ? *s - '0' : -1);
-    if (d < 0) return false;
-    v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-    if (v > (1ULL << 41)) return false;  // far beyond every range asked for; no overflow
-  }
-  long long n = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
-  if (n < lo || n > hi) return false;
-  out = n;
-  return true;
+// The forms a number takes: decimal digits, or hexadecimal digits after 0x or 0X, with a minus
+// sign in front only where `negative` allows one. Nothing else: no blanks, no plus sign, no 0b.
+// CLI11 converts the text and checks its range; a decimal number loses its leading zeros first,
+// which CLI11 would read as octal.
+CLI::Validator number_form(bool negative) {
+  return CLI::Validator(
+      [negative](std::string& s) -> std::string {
+        const std::size_t sign = negative && !s.empty() && s[0] == '-' ? 1 : 0;
+        const bool hex = s.size() > sign + 1 && s[sign] == '0' && (s[sign + 1] == 'x' || s[sign + 1] == 'X');
+        const std::size_t digits = sign + (hex ? 2 : 0);
+        if (digits == s.size() || s.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", digits) !=
+                                      std::string::npos)
+          return "must be a decimal or 0x hexadecimal number: " + s;
+        if (!hex) s.erase(sign, std::min(s.find_first_not_of('0', sign), s.size() - 1) - sign);
+        return "";
+      },
+      "");
 }
 
-// A text given as its bytes in hexadecimal digits; the empty digit string is the empty text.
-bool decode_hex_text(const char* hex, std::string& out) {
-  out.clear();
-  std::size_t len = std::strlen(hex);
-  if (len % 2 != 0) return false;
-  for (std::size_t k = 0; k < len; k += 2) {
-    int hi = hexval(hex[k]), lo = hexval(hex[k + 1]);
-    if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) return false;
-    out.push_back(static_cast<char>(hi * 16 + lo));
-  }
-  return true;
+// A text given as its bytes in hexadecimal digits, turned into that text; the empty digit string
+// is the empty text.
+const CLI::Validator kHexText(
+    [](std::string& hex) -> std::string {
+      std::string text;
+      for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+        const int hi = hexval(hex[k]), lo = hexval(hex[k + 1]);
+        if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) break;
+        text.push_back(static_cast<char>(hi * 16 + lo));
+      }
+      if (text.size() * 2 != hex.size()) return "needs pairs of hexadecimal digits, no 00: " + hex;
+      hex = text;
+      return "";
+    },
+    "");
+
+struct Values {
+  std::string out, image, version, access_code, log_tag, reserved;
+  std::string version_hex, access_code_hex, log_tag_hex;  // decoded
+  std::uint32_t sample_bytes = 0;
+  std::uint32_t variant = 0;
+  std::uint32_t scramble = 0;
+  std::int32_t presence = kDefaultPresence;
+};
+
+void define(CLI::App& app, Values& v) {
+  app.description("Writes the 655,784-byte firmware package record that the build embeds.");
+  app.footer(
+      "Numbers are decimal (\"010\" is ten) or hexadecimal with 0x; only --presence takes a minus sign.\n"
+      "The -hex options give the same texts as their bytes in hexadecimal digits (no 00).");
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.get_formatter()->column_width(40);
+  app.add_option("--out", v.out, "the record file to write")->type_name("FILE")->required();
+  app.add_option("--image", v.image, "the firmware image; this or --sample-image is required")->type_name("FILE");
+  // Its size only when one follows: alone it means the whole image area.
+  app.add_option("--sample-image", v.sample_bytes, "a generated sample image of this many bytes instead")
+      ->type_name("[BYTES]")
+      ->expected(0, 1)
+      ->default_str(std::to_string(package::kImageCapacity))
+      ->transform(number_form(false))
+      ->check(CLI::Range(0u, package::kImageCapacity));
+  app.add_option("--version", v.version,
+                 "the version text (up to " + std::to_string(package::kVersionSize - 1) +
+                     " characters); this or --version-hex is required");
+  app.add_option("--version-hex", v.version_hex, "the version text in hexadecimal digits")
+      ->type_name("HEX")
+      ->transform(kHexText);
+  app.add_option("--variant", v.variant, "the protocol variant")
+      ->type_name("N")
+      ->required()
+      ->transform(number_form(false))
+      ->check(CLI::Range(0u, kMaxVariant));
+  app.add_option("--scramble", v.scramble, "the scramble flag (not 0: variant 3 scrambles its entry frame)")
+      ->type_name("N")
+      ->required()
+      ->transform(number_form(false))
+      ->check(CLI::Range(0u, kMaxScramble));
+  app.add_option("--access-code", v.access_code,
+                 "the " + std::to_string(package::kAccessCodeSize) +
+                     " ASCII characters of the entry frame; this or --access-code-hex is required")
+      ->type_name("CODE");
+  app.add_option("--access-code-hex", v.access_code_hex, "the access code in hexadecimal digits")
+      ->type_name("HEX")
+      ->transform(kHexText);
+  app.add_option("--log-tag", v.log_tag,
+                 "the production log's tag (up to " + std::to_string(package::kLogTagSize - 1) +
+                     " characters); this or --log-tag-hex is required");
+  app.add_option("--log-tag-hex", v.log_tag_hex, "the log tag in hexadecimal digits")
+      ->type_name("HEX")
+      ->transform(kHexText);
+  app.add_option("--presence", v.presence, "the presence word (-1 marks the package empty)")
+      ->type_name("N")
+      ->transform(number_form(true))
+      ->check(CLI::Range(INT32_MIN, INT32_MAX))
+      ->capture_default_str();
+  app.add_option("--reserved", v.reserved,
+                 "the reserved block's bytes, up to " + std::to_string(2 * package::kReservedSize) +
+                     " hexadecimal digits")
+      ->type_name("HEX");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app;
-  app.set_help_flag();
-  app.allow_extras();
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  bool help = false;
-  std::string out_s, image_s, version_s, access_s, tag_s, reserved_s, version_hex_s, access_hex_s, tag_hex_s;
-  std::string variant_s, scramble_s, presence_s, sample_s;
-  app.add_flag("-h,--help", help);
-  // --sample-image takes its size only when one follows: alone it means the whole image area.
-  app.add_option("--sample-image", sample_s)->expected(0, 1);
-  const struct {
-    const char* name;
-    std::string* value;
-  } valued[] = {{"--out", &out_s},         {"--image", &image_s},           {"--version", &version_s},
-                {"--access-code", &access_s}, {"--log-tag", &tag_s},       {"--reserved", &reserved_s},
-                {"--version-hex", &version_hex_s}, {"--access-code-hex", &access_hex_s},
-                {"--log-tag-hex", &tag_hex_s}, {"--variant", &variant_s},  {"--scramble", &scramble_s},
-                {"--presence", &presence_s}};
-  for (const auto& v : valued) app.add_option(v.name, *v.value);
+  CLI::App app("", "zorven-mkpackage");
+  Values v;
+  define(app, v);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
   } catch (const CLI::ArgumentMismatch& e) {
-    std::fputs(kUsage, stderr);
-    return fail("missing value after ", tools::option_of(e.what()).c_str());
+    return fail("missing value after " + tools::option_of(e.what()));
   } catch (const CLI::ParseError& e) {
-    std::fputs(kUsage, stderr);
     return fail(e.what());
   }
-  if (help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!app.remaining().empty()) {
-    std::fputs(kUsage, stderr);
-    return fail("unknown option ", app.remaining()[0].c_str());
-  }
   auto given = [&](const char* name) { return app.count(name) > 0; };
-  auto text = [&](const char* name, const std::string& value) { return given(name) ? value.c_str() : nullptr; };
+  // A text from its -hex option when that is given, else from the plain one; nullptr: neither.
+  auto text = [&](const char* name, const std::string& plain, const char* hex_name, const std::string& hex) {
+    return given(hex_name) ? hex.c_str() : given(name) ? plain.c_str() : nullptr;
+  };
+  const char* out = v.out.c_str();
+  const char* image_path = given("--image") ? v.image.c_str() : nullptr;
+  const bool sample = given("--sample-image");
+  // An empty size asks for the whole image area, as no size does.
+  if (sample && app.get_option("--sample-image")->results() == std::vector<std::string>{""})
+    v.sample_bytes = package::kImageCapacity;
+  const char* version = text("--version", v.version, "--version-hex", v.version_hex);
+  const char* access = text("--access-code", v.access_code, "--access-code-hex", v.access_code_hex);
+  const char* tag = text("--log-tag", v.log_tag, "--log-tag-hex", v.log_tag_hex);
+  const char* reserved = given("--reserved") ? v.reserved.c_str() : nullptr;
 
-  const char* out = text("--out", out_s);
-  const char* image_path = text("--image", image_s);
-  const char* version = text("--version", version_s);
-  const char* access = text("--access-code", access_s);
-  const char* tag = text("--log-tag", tag_s);
-  const char* reserved = text("--reserved", reserved_s);
-  std::string version_hex, access_hex, tag_hex;  // decoded --*-hex texts
-  long long variant = -1, scramble = -1, presence = 0x0007C000;
-  long long sample_bytes = -1;
-  if (given("--sample-image")) {
-    sample_bytes = package::kImageCapacity;
-    if (!sample_s.empty() && !parse_long(sample_s.c_str(), 0, 1LL << 40, sample_bytes))
-      return fail("sample image size must be a number of bytes: ", sample_s.c_str());
-  }
-  const struct {
-    const char* name;
-    const std::string& hex;
-    std::string& decoded;
-    const char*& text;
-  } hex_texts[] = {{"--version-hex", version_hex_s, version_hex, version},
-                   {"--access-code-hex", access_hex_s, access_hex, access},
-                   {"--log-tag-hex", tag_hex_s, tag_hex, tag}};
-  for (const auto& h : hex_texts) {
-    if (!given(h.name)) continue;
-    if (!decode_hex_text(h.hex.c_str(), h.decoded))
-      return fail((std::string(h.name) + " needs pairs of hexadecimal digits, no 00: ").c_str(), h.hex.c_str());
-    h.text = h.decoded.c_str();
-  }
-  const bool have_variant = given("--variant"), have_scramble = given("--scramble");
-  if (have_variant && !parse_long(variant_s.c_str(), 0, 255, variant))
-    return fail("protocol variant must be 0 to 255, decimal or 0x hexadecimal: ", variant_s.c_str());
-  if (have_scramble && !parse_long(scramble_s.c_str(), 0, 0xFFFFFFFFLL, scramble))
-    return fail("scramble flag must be 0 to 4294967295, decimal or 0x hexadecimal: ", scramble_s.c_str());
-  if (given("--presence") && !parse_long(presence_s.c_str(), INT32_MIN, INT32_MAX, presence))
-    return fail("presence word must be a signed 32-bit number, decimal or 0x hexadecimal: ", presence_s.c_str());
-
-  if (!out) {
-    std::fputs(kUsage, stderr);
-    return fail("--out is required");
-  }
-  if ((image_path == nullptr) == (sample_bytes < 0)) return fail("give exactly one of --image and --sample-image");
+  if ((image_path == nullptr) == !sample) return fail("give exactly one of --image and --sample-image");
   if (!version) return fail("--version is required");
-  if (!have_variant) return fail("--variant is required");
-  if (!have_scramble) return fail("--scramble is required");
   if (!access) return fail("--access-code is required");
   if (!tag) return fail("--log-tag is required");
-  if (std::strlen(version) > package::kVersionSize - 1) return fail("version text longer than 255 characters");
-  if (std::strlen(access) != package::kAccessCodeSize) return fail("access code must be exactly 6 bytes: ", access);
+  const std::string code_size = std::to_string(package::kAccessCodeSize);
+  if (std::strlen(version) > package::kVersionSize - 1)
+    return fail("version text longer than " + std::to_string(package::kVersionSize - 1) + " characters");
+  if (std::strlen(access) != package::kAccessCodeSize) return fail("access code must be exactly " + code_size + " bytes: ", access);
   // The code is 6 ASCII characters: DEL and every byte with the high bit set are refused. Control
   // characters (1 to 31) are ASCII and are kept as given: a code supplied with a firmware release
   // may hold one, and the frames carry the 6 bytes without reading them.
   for (std::size_t k = 0; k < package::kAccessCodeSize; ++k)
-    if (static_cast<unsigned char>(access[k]) > 0x7E) return fail("access code must be 6 ASCII characters, none above 0x7E: ", access);
-  if (std::strlen(tag) > package::kLogTagSize - 1) return fail("log tag longer than 128 characters");
+    if (static_cast<unsigned char>(access[k]) > 0x7E)
+      return fail("access code must be " + code_size + " ASCII characters, none above 0x7E: ", access);
+  if (std::strlen(tag) > package::kLogTagSize - 1)
+    return fail("log tag longer than " + std::to_string(package::kLogTagSize - 1) + " characters");
 
   std::vector<std::uint8_t> img;
   if (image_path) {
     if (!read_file(image_path, img)) return fail("cannot read image file ", image_path);
   } else {
-    if (sample_bytes > static_cast<long long>(package::kImageCapacity)) return fail("image larger than 655360 bytes");
-    img.resize(static_cast<std::size_t>(sample_bytes));
+    img.resize(v.sample_bytes);
     package::fill_sample_image(img.data(), img.size());
   }
   if (img.empty()) return fail("image is empty");
-  if (img.size() > package::kImageCapacity) return fail("image larger than 655360 bytes");
+  if (img.size() > package::kImageCapacity)
+    return fail("image larger than " + std::to_string(package::kImageCapacity) + " bytes");
 
   static package::Record rec;  // zero-filled: unused image area and field tails stay 0
   rec.marker = package::kMarker;
-  rec.scramble_flag = static_cast<std::uint32_t>(scramble);
+  rec.scramble_flag = v.scramble;
   if (reserved) {
     std::size_t len = std::strlen(reserved);
-    if (len % 2 != 0 || len > 2 * package::kReservedSize) return fail("reserved block must be up to 32 hexadecimal digits");
+    if (len % 2 != 0 || len > 2 * package::kReservedSize)
+      return fail("reserved block must be up to " + std::to_string(2 * package::kReservedSize) + " hexadecimal digits");
     for (std::size_t k = 0; k < len; k += 2) {
       int hi = hexval(reserved[k]), lo = hexval(reserved[k + 1]);
       if (hi < 0 || lo < 0) return fail("reserved block must be hexadecimal: ", reserved);
       rec.reserved[k / 2] = static_cast<std::uint8_t>(hi * 16 + lo);
     }
   }
-  rec.presence = static_cast<std::int32_t>(presence);
+  rec.presence = v.presence;
   rec.image_length = static_cast<std::uint32_t>(img.size());
-  rec.variant = static_cast<std::uint8_t>(variant);
+  rec.variant = static_cast<std::uint8_t>(v.variant);
   std::memcpy(rec.version, version, std::strlen(version));
   std::memcpy(rec.image, img.data(), img.size());
   std::memcpy(rec.access_code, access, package::kAccessCodeSize);
   std::memcpy(rec.log_tag, tag, std::strlen(tag));
 
   // Little-endian on every platform this tool builds for; the record is written as it lies.
-  std::string tmp = std::string(out) + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return fail("cannot create ", tmp.c_str());
-  bool ok = std::fwrite(&rec, sizeof rec, 1, f) == 1;
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), out) != 0) {
-    std::remove(tmp.c_str());
-    return fail("cannot write ", out);
+  switch (tools::replace_file(out, &rec, sizeof rec)) {
+    case tools::Replaced::kDone: return 0;
+    case tools::Replaced::kNotCreated: return fail("cannot create " + tools::temporary_of(out));
+    case tools::Replaced::kNotWritten: return fail("cannot write ", out);
   }
-  return 0;
+  return fail("cannot write ", out);
 }

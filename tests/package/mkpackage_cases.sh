@@ -117,6 +117,18 @@ record version-hex 33 5 563b312200 --version-hex 563B3122 --variant 4 --scramble
 record access-controls-kept 655649 6 011f41207e09 --version V --variant 4 --scramble 1 --access-code $'\x01\x1fA ~\t' --log-tag T
 record access-hex 655649 6 3b2220245c7e --version V --variant 4 --scramble 1 --access-code-hex 3b2220245c7e --log-tag T
 record tag-hex-empty 655655 2 0000 --version V --variant 4 --scramble 1 --access-code ABCDEF --log-tag-hex ""
+record presence-default 24 4 00c00700 "${ok[@]}"
+# --sample-image with an empty size, as with none, fills the whole image area.
+accept sample-empty-size --sample-image "" "${ok[@]}"
+[ -e "$work/out.bin" ] && expect sample-empty-size "$(field 28 4)" 00000a00
+
+# The help is generated from the options: each is listed with its range or default.
+help=$("$tool" --help) || { echo "FAIL help: exit status $?"; fails=$((fails + 1)); }
+for part in '--out FILE REQUIRED' '--variant N:UINT in [0 - 255] REQUIRED' '--scramble N:UINT in [0 - 4294967295]' \
+            '--presence N:INT in [-2147483648 - 2147483647]=507904' '--sample-image [BYTES]:UINT in [0 - 655360]=655360' \
+            --image --version-hex --access-code-hex --log-tag-hex --reserved; do
+  case "$help" in *"$part"*) ;; *) echo "FAIL help lacks: $part"; fails=$((fails + 1)) ;; esac
+done
 
 [ "$fails" = 0 ] && echo "package builder: all cases behave"
 exit $((fails != 0))

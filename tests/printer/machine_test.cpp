@@ -14,6 +14,7 @@
 #include "protocol/frames.h"
 #include "protocol/scrambler.h"
 #include "support/records.h"
+#include "tools/printer/announce.h"
 #include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 #include "tools/printer/options.h"
@@ -278,6 +279,41 @@ TEST(PrinterMachine, AnnounceLineIsChecked) {
   }
 }
 
+// The announce line on its own: the fields taken from the right, the numbers' limits, and what
+// each refusal names.
+TEST(PrinterAnnounce, FieldsAreReadFromTheRightWithinTheirLimits) {
+  const struct {
+    const char* line;
+    const char* version;  // read when `why` is empty
+    std::uint32_t length, block;
+    const char* why;  // a part of the refusal; "" when the line is read
+  } cases[] = {
+      {"FW;1.0;1100;528;\r\n", "FW;1.0", 1100, 528, ""},
+      {";1;65536;\r\n", "", 1, 65536, ""},  // an empty version, the largest block
+      {"V;67108864;1;\r\n", "V", 67108864, 1, ""},
+      {"V;67108865;1;\r\n", "", 0, 0, "bad image length"},
+      {"V;0;528;\r\n", "", 0, 0, "bad image length"},
+      {"V;+1;528;\r\n", "", 0, 0, "bad image length"},
+      {"V;1;65537;\r\n", "", 0, 0, "bad block size"},
+      {"V;1; 528;\r\n", "", 0, 0, "bad block size"},
+      {"1100;528;\r\n", "", 0, 0, "is not <version>;<length>;<block size>;"},
+      {"V;1100;528;\n", "", 0, 0, "does not end in CR LF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    printer::Announce a;
+    const std::string why = printer::parse_announce(c.line, a);
+    if (*c.why == 0) {
+      EXPECT_EQ(why, "");
+      EXPECT_EQ(a.version, c.version);
+      EXPECT_EQ(a.image_length, c.length);
+      EXPECT_EQ(a.block_size, c.block);
+    } else {
+      EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
+  }
+}
+
 TEST(PrinterMachine, FaultOptionsChangeTheReplyWhereTheyStrike) {
   const Bytes img = sample(1100);
   using printer::Stage;
@@ -411,6 +447,7 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
       {"--fault-on", "1"},         {"--gap", "10"},         {"--off-after-failure", "10"},
       {"--serials", "A", "--gap", "600001"},                {"--serials", "A", "--once"},
       {"--serials", "A", "--serial", "B"},
+      {"--delay", "0x10"},         {"--baud", "+9600"},     {"--variant", " 3"},     {"--scramble", "true"},
   };
   for (const auto& args : bad) {
     std::vector<const char*> argv = {"zorven-printer"};
@@ -420,10 +457,12 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
     EXPECT_NE(printer::parse_options(static_cast<int>(argv.size()), argv.data(), o, help), "") << args[0];
   }
   const char* good[] = {"zorven-printer", "--variant", "3", "--scramble", "0", "--access-code", "QWE123",
-                        "--silent", "block:7", "--baud", "115200", "--once", "--image-length", "655360"};
+                        "--silent", "block:7", "--baud", "115200", "--once", "--image-length", "655360",
+                        "--delay", "010"};
   printer::Options o;
   bool help = false;
-  ASSERT_EQ(printer::parse_options(14, good, o, help), "");
+  ASSERT_EQ(printer::parse_options(static_cast<int>(std::size(good)), good, o, help), "");
+  EXPECT_FALSE(help);
   EXPECT_EQ(o.config.variant, 3);
   EXPECT_FALSE(o.config.scramble);
   EXPECT_EQ(std::string(o.config.access_code.begin(), o.config.access_code.end()), "QWE123");
@@ -432,6 +471,17 @@ TEST(PrinterOptions, BadOptionsAreRefusedWithAMessage) {
   EXPECT_EQ(o.baud, 115200u);
   EXPECT_TRUE(o.once);
   EXPECT_EQ(o.config.image_length, 655360u);
+  EXPECT_EQ(o.delay_ms, 10u);  // decimal, not octal
+
+  // --help is answered with the generated text, which gives each option's range and default.
+  const char* ask[] = {"zorven-printer", "--help"};
+  printer::Options h;
+  ASSERT_EQ(printer::parse_options(2, ask, h, help), "");
+  EXPECT_TRUE(help);
+  const std::string text = printer::help_text();
+  for (const char* part : {"--variant N:INT in [0 - 4]=4", "--baud N:UINT in [9600 - 115200]", "=ZV4711",
+                           "--gap MS:UINT in [0 - 600000]=1000", "--no-wait"})
+    EXPECT_NE(text.find(part), std::string::npos) << part;
 
   const char* line[] = {"zorven-printer", "--serials", "A,B,A", "--fault-on", "3,1", "--gap", "0",
                         "--off-after-failure", "250", "--remove-at-block", "4"};

@@ -127,8 +127,8 @@ std::string answer(const printer::Config& config, std::initializer_list<Bytes> s
 TEST(PrinterWire, EntryFramesForRandomAccessCodesPassThePrinter) {
   RandomBytes random;
   auto record = fakes::RecordBuilder().build();
-  const std::string accepted = printer::framed_reply(printer::kStatusAccepted, "");
-  const std::string accepted2 = printer::framed_reply(printer::kStatusAccepted, printer::kVariant2ReplyData);
+  const std::string accepted = printer::wire::framed_reply(printer::kStatusAccepted, "");
+  const std::string accepted2 = printer::wire::framed_reply(printer::kStatusAccepted, printer::kVariant2ReplyData);
   const Bytes probe = {0x17};
   const Bytes wake_up = {0x18, 0x18, 0x18, 0x05};
   const Bytes prefix = {'S', ';', '4', ';', '1', ';'};

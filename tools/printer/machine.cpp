@@ -3,10 +3,15 @@
 #include <cstring>
 #include <utility>
 
+#include "tools/printer/announce.h"
 #include "tools/printer/wire.h"
 
 namespace printer {
 namespace {
+
+using wire::block_crc;
+using wire::framed_reply;
+using wire::printable;
 
 constexpr std::size_t kFrameHeader = 4;    // STX, length byte, two command characters
 constexpr std::size_t kFrameOverhead = 7;  // header, two checksum characters, LF
@@ -24,64 +29,16 @@ constexpr std::size_t kVariant2FrameSize = 12;
 constexpr std::uint8_t kVariant2Command = 'u';
 constexpr std::uint8_t kVariant2Separator = '/';
 
-// The CRC-16 a block must carry (CRC-16/MCRF4XX: reflected polynomial 0x1021, initial value
-// 0xFFFF, no final XOR), worked out bit by bit. The printer checks blocks with its own
-// computation rather than the updater's table, so that a fault in one shows up against the other.
-std::uint16_t block_crc(const std::uint8_t* data, std::size_t n) {
-  constexpr std::uint16_t kReflectedPoly = 0x8408;
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < n; ++i) {
-    crc = static_cast<std::uint16_t>(crc ^ data[i]);
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ kReflectedPoly) : static_cast<std::uint16_t>(crc >> 1);
-  }
-  return crc;
-}
-
-std::string printable(const std::uint8_t* p, std::size_t n) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (p[i] >= 0x20 && p[i] < 0x7F) {
-      s += static_cast<char>(p[i]);
-    } else {
-      s += "\\x";
-      s += kHex[p[i] >> 4];
-      s += kHex[p[i] & 15];
-    }
-  }
-  return s;
-}
-
-// A decimal number without sign or leading zeros, as the announce line carries it.
-bool parse_decimal(const std::string& s, std::uint64_t limit, std::uint32_t& out) {
-  if (s.empty() || s.size() > 10 || (s.size() > 1 && s[0] == '0')) return false;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (v > limit) return false;
-  out = static_cast<std::uint32_t>(v);
-  return true;
+// What the configuration does not expect of an announce line ("" when nothing).
+std::string unexpected(const Announce& a, const Config& c) {
+  if (c.version && a.version != *c.version)
+    return "version \"" + a.version + "\" is not the expected \"" + *c.version + "\"";
+  if (c.image_length && a.image_length != *c.image_length)
+    return "image length " + std::to_string(a.image_length) + " is not the expected " + std::to_string(*c.image_length);
+  return "";
 }
 
 }  // namespace
-
-std::string framed_reply(const char status[2], const std::string& data) {
-  std::string f;
-  f += static_cast<char>(kStx);
-  f += static_cast<char>(kLengthBase + data.size());
-  f += status[0];
-  f += status[1];
-  f += data;
-  const std::array<std::uint8_t, 2> chars =
-      wire::checksum_chars(wire::xor_of(reinterpret_cast<const std::uint8_t*>(f.data()) + 1, f.size() - 1));
-  f += static_cast<char>(chars[0]);
-  f += static_cast<char>(chars[1]);
-  f += static_cast<char>(kLf);
-  return f;
-}
 
 Machine::Machine(Config config) : config_(std::move(config)) {}
 
@@ -402,39 +359,20 @@ void Machine::announce_complete() {
     end_update(false, "announce fault");
     return;
   }
-  // "<version>;<length>;<block size>;\r\n"; the version may itself hold ';', so fields are
-  // taken from the right.
-  std::string why;
-  std::uint32_t length = 0, block = 0;
-  const bool crlf = line.size() >= 2 && line[line.size() - 2] == '\r';
-  std::string body = crlf ? line.substr(0, line.size() - 2) : "";
-  const std::size_t s3 = body.empty() ? std::string::npos : body.size() - 1;
-  const std::size_t s2 = s3 == std::string::npos || body[s3] != ';' || s3 == 0 ? std::string::npos : body.rfind(';', s3 - 1);
-  const std::size_t s1 = s2 == std::string::npos || s2 == 0 ? std::string::npos : body.rfind(';', s2 - 1);
-  if (!crlf) {
-    why = "announce line does not end in CR LF";
-  } else if (s1 == std::string::npos) {
-    why = "announce line is not <version>;<length>;<block size>;";
-  } else if (!parse_decimal(body.substr(s1 + 1, s2 - s1 - 1), kMaxImageLength, length) || length == 0) {
-    why = "bad image length in the announce line";
-  } else if (!parse_decimal(body.substr(s2 + 1, s3 - s2 - 1), kMaxBlockSize, block) || block == 0) {
-    why = "bad block size in the announce line";
-  } else if (config_.version && body.substr(0, s1) != *config_.version) {
-    why = "version \"" + body.substr(0, s1) + "\" is not the expected \"" + *config_.version + "\"";
-  } else if (config_.image_length && length != *config_.image_length) {
-    why = "image length " + std::to_string(length) + " is not the expected " + std::to_string(*config_.image_length);
-  }
+  Announce a;
+  std::string why = parse_announce(line, a);
+  if (why.empty()) why = unexpected(a, config_);
   if (!why.empty()) {
     reply(kReplyError);
     end_update(false, why + ": " + printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
     return;
   }
-  image_length_ = length;
-  block_size_ = block;
-  image_.reserve(length);
+  image_length_ = a.image_length;
+  block_size_ = a.block_size;
+  image_.reserve(a.image_length);
   reply(kReplyOk);
-  note("announce: \"" + body.substr(0, s1) + "\", " + std::to_string(length) + " bytes in blocks of " +
-       std::to_string(block));
+  note("announce: \"" + a.version + "\", " + std::to_string(a.image_length) + " bytes in blocks of " +
+       std::to_string(a.block_size));
   state_ = State::kBlock;
 }
 

@@ -1,6 +1,7 @@
 // The virtual printer's protocol side: a state machine fed the bytes that arrive on the line, one
 // at a time, which answers as a printer in firmware-update mode does. It knows nothing of ports,
-// clocks or pacing; tools/printer/main.cpp feeds it from a pty or a serial device.
+// clocks or pacing; tools/printer/main.cpp feeds it from a pty or a serial device. Its wire
+// encoding is wire.h's, the announce line's reading announce.h's.
 //
 // One update, as the printer sees it:
 //   idle        identification query (framed, command "B`") -> framed "00" reply "<serial>;<model>"
@@ -19,6 +20,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/printer/wire.h"
 
 namespace printer {
 
@@ -57,17 +60,7 @@ struct Config {
   Faults faults;
 };
 
-// Wire constants of the printer's side.
-inline constexpr std::uint8_t kStx = 0x02;
-inline constexpr std::uint8_t kEtx = 0x03;
-inline constexpr std::uint8_t kEnq = 0x05;
-inline constexpr std::uint8_t kAck = 0x06;
-inline constexpr std::uint8_t kLf = 0x0A;
-inline constexpr std::uint8_t kCr = 0x0D;
-inline constexpr std::uint8_t kDc1 = 0x11;   // probe answer
-inline constexpr std::uint8_t kEtb = 0x17;   // pre-frame probe
-inline constexpr std::uint8_t kCan = 0x18;
-inline constexpr std::uint8_t kLengthBase = 0x23;  // framed message: length byte = 0x23 + data bytes
+// The printer's words on the wire (its control bytes and encoding are wire.h's).
 inline constexpr char kStatusAccepted[] = "00";
 inline constexpr char kStatusRefused[] = "01";
 inline constexpr char kModel[] = "VIRTUAL";    // second field of the identification reply
@@ -79,9 +72,6 @@ inline constexpr char kReplyWait[] = "WAIT\r\n";
 inline constexpr char kReplyError[] = "ERROR\r\n";   // announce line refused
 inline constexpr char kBadReply[] = "BUSY\r\n";      // a block verdict that is neither OK nor RETRY
 inline constexpr char kGarbageReply[] = "GARBAGE\r\n";
-inline constexpr std::size_t kMaxAnnounceLine = 300;
-inline constexpr std::uint32_t kMaxBlockSize = 65536;
-inline constexpr std::uint32_t kMaxImageLength = 64u << 20;
 
 struct Stats {
   std::uint64_t bytes = 0;   // image bytes accepted
@@ -100,10 +90,6 @@ struct Result {
   Stats stats;
   std::vector<std::uint8_t> image;  // the accepted bytes
 };
-
-// Framed message as the printer sends it: STX, 0x23 + D, status, data, checksum characters, LF
-// (the printer's own, tools/printer/wire.h).
-std::string framed_reply(const char status[2], const std::string& data);
 
 class Machine {
  public:

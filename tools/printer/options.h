@@ -31,10 +31,11 @@ struct Options {
   std::uint32_t off_after_failure_ms = 3000;
 };
 
-extern const char kUsage[];
+// The --help text, generated from the options themselves: each with its range or default.
+std::string help_text();
 
-// Fills `out` from argv. Returns "" on success, otherwise the message for the user. `help` is set
-// when the usage text was asked for.
+// Fills `out` from argv. Returns "" on success, otherwise the message for the user (one line).
+// `help` is set when the help text was asked for.
 std::string parse_options(int argc, const char* const* argv, Options& out, bool& help);
 
 }  // namespace printer

@@ -18,8 +18,6 @@ constexpr std::uint8_t kStage2Bits = 0x7E;
 constexpr std::size_t kExtraTurnEvery = 31;  // steps between the first key word's extra turns
 constexpr int kExtraTurn = 3;
 
-constexpr std::uint8_t kLf = 0x0A;
-
 // One stage: the byte takes the masked value unless that value is excluded.
 std::uint8_t stage(std::uint8_t b, std::uint8_t mask) {
   const auto t = static_cast<std::uint8_t>(b ^ mask);
@@ -53,6 +51,21 @@ bool checksum_matches(std::uint8_t v, const std::uint8_t* chars) {
 bool framed_message_intact(const std::uint8_t* f, std::size_t n) {
   // Covered: offset 1 to the byte before the checksum characters (not the STX, not the LF).
   return n >= 7 && f[n - 1] == kLf && checksum_matches(xor_of(f + 1, n - 4), f + n - 3);
+}
+
+std::string framed_reply(const char status[2], const std::string& data) {
+  std::string f;
+  f += static_cast<char>(kStx);
+  f += static_cast<char>(kLengthBase + data.size());
+  f += status[0];
+  f += status[1];
+  f += data;
+  const std::array<std::uint8_t, 2> chars =
+      checksum_chars(xor_of(reinterpret_cast<const std::uint8_t*>(f.data()) + 1, f.size() - 1));
+  f += static_cast<char>(chars[0]);
+  f += static_cast<char>(chars[1]);
+  f += static_cast<char>(kLf);
+  return f;
 }
 
 std::array<std::uint8_t, 2> decimal_checksum(const std::uint8_t* frame) {
@@ -89,6 +102,32 @@ void unscramble(std::uint8_t* p, std::size_t n) {
     const Masks m = masks_at(i);
     p[i] = unstage(unstage(p[i], m.stage2), m.stage1);  // stage 2 came last, so it is undone first
   }
+}
+
+std::uint16_t block_crc(const std::uint8_t* data, std::size_t n) {
+  constexpr std::uint16_t kReflectedPoly = 0x8408;
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc = static_cast<std::uint16_t>(crc ^ data[i]);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ kReflectedPoly) : static_cast<std::uint16_t>(crc >> 1);
+  }
+  return crc;
+}
+
+std::string printable(const std::uint8_t* p, std::size_t n) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 0x20 && p[i] < 0x7F) {
+      s += static_cast<char>(p[i]);
+    } else {
+      s += "\\x";
+      s += kHex[p[i] >> 4];
+      s += kHex[p[i] & 15];
+    }
+  }
+  return s;
 }
 
 }  // namespace printer::wire

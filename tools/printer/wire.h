@@ -1,6 +1,7 @@
-// The virtual printer's own encoding of the wire: checksum characters, the values the entry-frame
-// scrambler never produces, its key schedule, and the scrambler both ways (the printer undoes it to
-// read the access code, and scrambles what it recovered to confirm it).
+// The virtual printer's own encoding of the wire: the control bytes, checksum characters, the
+// framed reply, the values the entry-frame scrambler never produces, its key schedule, the
+// scrambler both ways (the printer undoes it to read the access code, and scrambles what it
+// recovered to confirm it), and the CRC-16 a block carries.
 //
 // Written here apart from the updater's protocol/ code, on purpose: the printer is the oracle the
 // tests run the updater against, and an encoding both sides shared would let a mistake in it (a
@@ -11,6 +12,23 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+namespace printer {
+
+// The control bytes of the printer's side of the wire.
+inline constexpr std::uint8_t kStx = 0x02;
+inline constexpr std::uint8_t kEtx = 0x03;
+inline constexpr std::uint8_t kEnq = 0x05;
+inline constexpr std::uint8_t kAck = 0x06;
+inline constexpr std::uint8_t kLf = 0x0A;
+inline constexpr std::uint8_t kCr = 0x0D;
+inline constexpr std::uint8_t kDc1 = 0x11;   // probe answer
+inline constexpr std::uint8_t kEtb = 0x17;   // pre-frame probe
+inline constexpr std::uint8_t kCan = 0x18;
+inline constexpr std::uint8_t kLengthBase = 0x23;  // framed message: length byte = 0x23 + data bytes
+
+}  // namespace printer
 
 namespace printer::wire {
 
@@ -29,6 +47,10 @@ bool checksum_matches(std::uint8_t v, const std::uint8_t* chars);
 // bytes: ends in LF, and its checksum characters are those of the XOR of the length byte, the
 // command and the data.
 bool framed_message_intact(const std::uint8_t* f, std::size_t n);
+
+// Framed message as the printer sends it: STX, 0x23 + D, the two status characters, the D data
+// bytes, checksum characters, LF.
+std::string framed_reply(const char status[2], const std::string& data);
 
 // The variant-2 entry frame's two decimal digits over its bytes 1 to 8: their sum modulo 256,
 // then modulo 100, as tens and units ('0'..'9').
@@ -59,5 +81,13 @@ void scramble(std::uint8_t* p, std::size_t n);
 // Exact when none of the plain bytes is an excluded value, which holds for printable access codes;
 // scramble() of the result confirms it.
 void unscramble(std::uint8_t* p, std::size_t n);
+
+// The CRC-16 a block must carry (CRC-16/MCRF4XX: reflected polynomial 0x1021, initial value
+// 0xFFFF, no final XOR), worked out bit by bit. The printer checks blocks with its own
+// computation rather than the updater's table, so that a fault in one shows up against the other.
+std::uint16_t block_crc(const std::uint8_t* data, std::size_t n);
+
+// Bytes as the printer's notes show them: printable ASCII as it is, every other byte as \xHH.
+std::string printable(const std::uint8_t* p, std::size_t n);
 
 }  // namespace printer::wire
