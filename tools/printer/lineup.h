@@ -26,12 +26,17 @@
 
 namespace printer {
 
+// How long the next printer of a line comes after the one before it is off, and how long an
+// operator takes to remove a printer whose update failed.
+inline constexpr std::uint32_t kDefaultGapMs = 1000;
+inline constexpr std::uint32_t kDefaultOffAfterFailureMs = 3000;
+
 struct LineupConfig {
   Config printer;                       // every printer's variant, access code and faults
   std::vector<std::string> serials;     // one printer after another; empty: printer.serial, on for good
   std::vector<std::uint32_t> fault_on;  // printers (from 1) that get printer.faults; empty: every one
-  std::int64_t gap_ns = 1'000'000'000;
-  std::int64_t off_after_failure_ns = 3'000'000'000;
+  std::int64_t gap_ns = std::int64_t{kDefaultGapMs} * 1'000'000;
+  std::int64_t off_after_failure_ns = std::int64_t{kDefaultOffAfterFailureMs} * 1'000'000;
   // False on a serial device, where a close by the updater cannot be seen: the operator's removal
   // is then timed from the failed update's end.
   bool close_visible = true;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/printer/lineup.h"
 #include "tools/printer/machine.h"
 
 namespace printer {
@@ -27,8 +28,8 @@ struct Options {
   // A line of printers: one after another on the same line (see lineup.h).
   std::vector<std::string> serials;
   std::vector<std::uint32_t> fault_on;  // printers (from 1) the fault options apply to; empty: all
-  std::uint32_t gap_ms = 1000;
-  std::uint32_t off_after_failure_ms = 3000;
+  std::uint32_t gap_ms = kDefaultGapMs;
+  std::uint32_t off_after_failure_ms = kDefaultOffAfterFailureMs;
 };
 
 // The --help text, generated from the options themselves: each with its range or default.
