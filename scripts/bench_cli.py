@@ -13,13 +13,14 @@ import argparse
 import json
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-import bench_update
+from benchlib import xmodem_relay
+from benchlib.report import block_phase_text
+from benchlib.wire_model import USB_LATENCIES_MS, block_count, wire_bytes, wire_limit
 from zorvenkit.checks import check
 from zorvenkit.printer import Printer
 from zorvenkit.record import Package
@@ -70,8 +71,7 @@ def main():
         cli = os.path.join(build, "cli", "zorven-cli")
         pkg = Package(os.path.join(build, "packages", "default.bin"))
         # Each printer answers the identification query with its own serial number of this length.
-        total = bench_update.wire_bytes(pkg, "ZP-BENCH-p0")
-        limit = total * bench_update.BITS_PER_BYTE / BAUD
+        limit = wire_limit(wire_bytes(pkg, "ZP-BENCH-p0"), BAUD)
         print("== (d) zorven-cli, %d printers paced at %d baud, updated at once (natively)" % (PORTS, BAUD))
         print("  package: variant %d, %d image bytes; one printer's wire-time limit %.2f s" % (pkg.variant, pkg.length,
                                                                                               limit))
@@ -84,25 +84,21 @@ def main():
         print("== (e) zorven-cli, one printer answering at once (natively)")
         wall, cpu, updates = run(cli, printer, pkg, work, [], 1, BAUD)
         ph = updates[0]["block_phase"]
-        print("  " + bench_update.block_phase_text(ph))
-        typical = []
-        for size in bench_update.XMODEM_SIZES:
-            runs = bench_update.xmodem_runs(size)
-            print("  XMODEM-1K CRC, %d bytes: %s" % (size, ", ".join("%.3f s" % t if t else "no end" for t, _, _ in runs)))
-            done = [t for t, _, _ in runs if t is not None]
-            typical.append(statistics.median(done) if done else None)
-        if None in typical or typical[1] <= typical[0]:
+        print("  " + block_phase_text(ph))
+        _, steady = xmodem_relay.measure(
+            lambda size, runs: print("  XMODEM-1K CRC, %d bytes: %s"
+                                     % (size, ", ".join("%.3f s" % t if t else "no end" for t, _, _ in runs))))
+        if steady is None:
             print("  XMODEM-1K CRC steady state: not measured")
         else:
-            steady = (bench_update.XMODEM_SIZES[1] - bench_update.XMODEM_SIZES[0]) / (typical[1] - typical[0])
             print("  XMODEM-1K CRC steady state: %.0f bytes/s" % steady)
             print("  zorven-cli block phase / XMODEM steady state: %.0f / %.0f = %.2f"
                   % (ph["bytes_per_s"], steady, ph["bytes_per_s"] / steady))
 
         print("== (f) zorven-cli, one printer paced at %d baud through the printer's USB adapter model (natively)"
               % BAUD)
-        blocks = -(-pkg.length // bench_update.BLOCK)
-        for ms in bench_update.USB_LATENCIES_MS:
+        blocks = block_count(pkg)
+        for ms in USB_LATENCIES_MS:
             result = os.path.join(work, "usb.json")
             wall, _, updates = run(cli, printer, pkg, work, ["--baud", str(BAUD), "--usb-latency", str(ms)], 1, BAUD,
                                    result)

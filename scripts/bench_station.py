@@ -18,7 +18,7 @@ import sys
 import tempfile
 import time
 
-import bench_update
+from benchlib.wire_model import wire_bytes, wire_limit
 from zorvenkit.checks import check
 from zorvenkit.printer import Printer
 from zorvenkit.record import Package
@@ -88,7 +88,7 @@ def main():
     printer = os.path.join(build, "tools", "zorven-printer")
     cli = os.path.join(build, "cli", "zorven-cli")
     pkg = Package(os.path.join(build, "packages", "default.bin"))
-    limit = bench_update.wire_bytes(pkg, "ZP-B4-0-0") * bench_update.BITS_PER_BYTE / BAUD
+    limit = wire_limit(wire_bytes(pkg, "ZP-B4-0-0"), BAUD)
     work = tempfile.mkdtemp(prefix="zorven-bench-station-")
     try:
         for ports in opts.ports or [4, 8]:

@@ -1,9 +1,12 @@
 // block-loop: the platform's floor for the transfer benchmark. A console program with no window
-// that updates the printer on a port as zorven.exe does, making the same serial calls for each
-// block in the same order, with nothing between them: drain (ClearCommError, then ReadFile of
-// what is waiting), WriteFile of the block, drain, WriteFile of the CRC, then ReadFile byte by
-// byte up to the verdict's LF. The identification query, entry handshake and announce go
-// through the updater's own code with the console host.
+// that updates the printer on a port with exactly the dialog's exchange and nothing it need not
+// wait for: the identification query (its reply read to the end by the query itself), the entry
+// handshake and the announce line through the updater's own code with the console host, then for
+// each block the same serial calls zorven.exe makes, in the same order and with nothing between
+// them: drain (ClearCommError, then ReadFile of what is waiting), WriteFile of the block, drain,
+// WriteFile of the CRC, then ReadFile byte by byte up to the verdict's LF; and at the end the
+// closing "WAIT". Each reply is awaited with the updater's reply timeout for it. What the dialog
+// adds to this (the pump and the progress bar after each verdict, the log lines) is its own cost.
 //
 //   block-loop COMn SPEED
 //
@@ -15,6 +18,7 @@
 #include <cstring>
 
 #include "package/package.h"
+#include "package/protocol_constants.h"
 #include "protocol/handshake.h"
 #include "protocol/identify.h"
 #include "serial/port_win32.h"
@@ -67,7 +71,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   serial::Win32Port port(h);
-  std::int32_t reply_timeout = 1;
+  std::int32_t reply_timeout = package::kQueryReplyTimeout;
   std::uint32_t stop_request = 0;
   serial::Line line{port, serial::console_host(), reply_timeout, stop_request, g_text};
 
@@ -76,7 +80,7 @@ int main(int argc, char** argv) {
   // The query reads its reply to the end (checksum characters and LF) itself, as in the dialog's
   // run: nothing of it is left for the handshake, and nothing more is awaited here.
   protocol::identification_query(line, pkg, serial_number);
-  reply_timeout = 5;
+  reply_timeout = package::kHandshakeReplyTimeout;  // and every block's verdict
   std::uint8_t reply[serial::kReplyBufferSize] = {};
   std::int32_t count = 0;
   if (protocol::entry_handshake(line, pkg, reply, count) != 1) {
@@ -111,7 +115,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  reply_timeout = 10;
+  reply_timeout = package::kClosingReplyTimeout;
   const bool wait = serial::line_read(line, verdict, sizeof verdict) >= 4 && std::strncmp(verdict, "WAIT", 4) == 0;
   CloseHandle(h);
   std::printf("block-loop: %s\n", wait ? "update ok" : "no WAIT");
