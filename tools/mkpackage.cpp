@@ -90,6 +90,14 @@ const CLI::Validator kHexText(
     },
     "");
 
+// A text given as itself (--NAME) or as its bytes in hexadecimal digits (--NAME-hex).
+void add_text_option(CLI::App& app, const std::string& name, std::string& text, std::string& hex,
+                     const std::string& what, const std::string& short_what, const char* type = nullptr) {
+  CLI::Option* plain = app.add_option(name, text, what + "; this or " + name + "-hex is required");
+  if (type != nullptr) plain->type_name(type);
+  app.add_option(name + "-hex", hex, short_what + " in hexadecimal digits")->type_name("HEX")->transform(kHexText);
+}
+
 struct Values {
   std::string out, image, version, access_code, log_tag, reserved;
   std::string version_hex, access_code_hex, log_tag_hex;  // decoded
@@ -116,12 +124,9 @@ void define(CLI::App& app, Values& v) {
       ->default_str(std::to_string(package::kImageCapacity))
       ->transform(number_form(false))
       ->check(CLI::Range(0u, package::kImageCapacity));
-  app.add_option("--version", v.version,
-                 "the version text (up to " + std::to_string(package::kVersionSize - 1) +
-                     " characters); this or --version-hex is required");
-  app.add_option("--version-hex", v.version_hex, "the version text in hexadecimal digits")
-      ->type_name("HEX")
-      ->transform(kHexText);
+  add_text_option(app, "--version", v.version, v.version_hex,
+                  "the version text (up to " + std::to_string(package::kVersionSize - 1) + " characters)",
+                  "the version text");
   app.add_option("--variant", v.variant, "the protocol variant")
       ->type_name("N")
       ->required()
@@ -132,19 +137,12 @@ void define(CLI::App& app, Values& v) {
       ->required()
       ->transform(number_form(false))
       ->check(CLI::Range(0u, kMaxScramble));
-  app.add_option("--access-code", v.access_code,
-                 "the " + std::to_string(package::kAccessCodeSize) +
-                     " ASCII characters of the entry frame; this or --access-code-hex is required")
-      ->type_name("CODE");
-  app.add_option("--access-code-hex", v.access_code_hex, "the access code in hexadecimal digits")
-      ->type_name("HEX")
-      ->transform(kHexText);
-  app.add_option("--log-tag", v.log_tag,
-                 "the production log's tag (up to " + std::to_string(package::kLogTagSize - 1) +
-                     " characters); this or --log-tag-hex is required");
-  app.add_option("--log-tag-hex", v.log_tag_hex, "the log tag in hexadecimal digits")
-      ->type_name("HEX")
-      ->transform(kHexText);
+  add_text_option(app, "--access-code", v.access_code, v.access_code_hex,
+                  "the " + std::to_string(package::kAccessCodeSize) + " ASCII characters of the entry frame",
+                  "the access code", "CODE");
+  add_text_option(app, "--log-tag", v.log_tag, v.log_tag_hex,
+                  "the production log's tag (up to " + std::to_string(package::kLogTagSize - 1) + " characters)",
+                  "the log tag");
   app.add_option("--presence", v.presence, "the presence word (-1 marks the package empty)")
       ->type_name("N")
       ->transform(number_form(true))

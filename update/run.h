@@ -185,9 +185,6 @@ inline void request_stop(RunState& state) {
 // unless no block was left to send.
 inline void request_cancel(RunState& state) { state.run_active = 0; }
 
-// Whether a run is under way and has not been told to stop or cancel.
-inline bool run_active(const RunState& state) { return state.run_active != 0; }
-
 // --- The run ---------------------------------------------------------------------------------
 
 // Opens the port, identifies the printer, switches it into update mode, transfers the image,

@@ -9,13 +9,7 @@
 
 namespace fakes {
 
-// One update run as a front end starts it; the result is the one run_update returned.
-inline update::RunResult run(const update::RunRequest& request, update::RunObserver& observer,
-                             update::Platform& platform, update::RunState& state, const package::Record& pkg) {
-  return update::run_update(request, observer, platform, state, pkg);
-}
-
-// The same with a recording observer, which gets the result as its last event.
+// One update run with a recording observer, which gets the result as its last event.
 inline update::RunResult run(const update::RunRequest& request, RecordingObserver& observer,
                              update::Platform& platform, update::RunState& state, const package::Record& pkg) {
   const update::RunResult result = update::run_update(request, observer, platform, state, pkg);

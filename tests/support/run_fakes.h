@@ -35,8 +35,6 @@ class RecordingObserver final : public update::RunObserver {
   void printer_turning_off() override { events.push_back("turning_off"); }
   // What the run returned, recorded as the last event.
   void over(const update::RunResult& r) {
-    ++ends;
-    outcome = r.outcome;
     result = r;
     events.push_back("end " + std::to_string(static_cast<int>(r.outcome)));
   }
@@ -46,8 +44,6 @@ class RecordingObserver final : public update::RunObserver {
   std::vector<std::uint32_t> positions;     // progress positions in order
   std::vector<std::uint32_t> acknowledged;  // bytes acknowledged at each progress report
   std::vector<bool> retries;                // each block verdict in order: true for RETRY
-  int ends = 0;
-  update::Outcome outcome = update::Outcome::kFinished;
   update::RunResult result;  // as the run returned it
 };
 

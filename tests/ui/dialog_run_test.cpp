@@ -80,7 +80,7 @@ struct DialogRun {
   DialogRun() { printer.query_answer = fakes::query_reply("A1B2C3;rest"); }
   // As the dialog's START: the run, then the dialog takes its result.
   update::RunResult go() {
-    const update::RunResult result = fakes::run(request, observer, platform, state, *pkg);
+    const update::RunResult result = update::run_update(request, observer, platform, state, *pkg);
     observer.run_over(result);
     return result;
   }
