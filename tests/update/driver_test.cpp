@@ -92,6 +92,16 @@ TEST(RunUpdate, NextRunInTheSameStateCountsOnlyItsOwnAcknowledgedBytes) {
   EXPECT_EQ(two.outcome, Outcome::kBlockRefused);
   EXPECT_EQ(two.bytes_acknowledged, 528u);
   EXPECT_EQ(second.observer.acknowledged, (std::vector<std::uint32_t>{528}));
+
+  // A run that never reaches the transfer has acknowledged nothing, and a printer that does not
+  // answer the query has no serial number, whatever the run before left in the state.
+  UpdateRun third;
+  third.printer.query_answer.clear();
+  third.printer.handshake_answer.clear();
+  const update::RunResult three = fakes::run(third.request, third.observer, third.platform, first.state, *third.pkg);
+  EXPECT_EQ(three.outcome, Outcome::kNoCommunication);
+  EXPECT_EQ(three.bytes_acknowledged, 0u);
+  EXPECT_STREQ(three.serial_number, "");
 }
 
 // The moments fall between the right bytes on the wire: the query is out (and its reply read)
